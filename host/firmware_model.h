@@ -1,0 +1,84 @@
+// The host firmware model: a small stand-in for the UEFI platform and the UEFI
+// Shell, written from what the application expects of them. Where the real
+// shell's behaviour matters, the QEMU runs are the reference.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "uefi/uefi.h"
+
+enum class ShellFileOp { Open, Create, Read, Write, Size };
+
+struct FileFault {
+  ShellFileOp Op;
+  EFI_STATUS Status;  // the first such shell call of the run returns this and does nothing else
+};
+
+struct HostFirmwareConfig {
+  std::filesystem::path Root = ".";      // the shell volume
+  std::vector<std::u16string> Argv;      // Argv[0] included ("pchflash.efi")
+  uint64_t FailAllocation = 0;           // the n-th AllocatePool fails (from 1; 0 = never)
+
+  // FullFlashPrepareProtocol: absent, or present and answering PrepareStatus.
+  bool FullFlashPreparePresent = true;
+  EFI_STATUS FullFlashPrepareStatus = EFI_SUCCESS;
+  std::function<void()> OnFullFlashPrepare;  // called when the protocol function runs
+
+  // "EFIDebug": none when empty.
+  std::optional<std::vector<uint8_t>> EfiDebugBytes;
+  bool VariablesNotAvailableYet = false;          // GetVariable answers EFI_NOT_AVAILABLE_YET
+  std::optional<std::vector<uint8_t>> DebugHob;   // a GUID HOB of the debug-mask GUID, its data
+  bool HobList = true;                            // a HOB list in the configuration table
+
+  bool ReadOnlyVolume = false;
+  std::optional<uint64_t> VolumeBytes;  // capacity of the volume; writes past it fail
+  std::vector<FileFault> FileFaults;
+  bool ShellProtocolPresent = true;
+  bool ShellParametersPresent = true;
+  EFI_TPL StartTpl = TPL_APPLICATION;
+};
+
+class HostFirmware {
+ public:
+  explicit HostFirmware(HostFirmwareConfig Config);
+  ~HostFirmware();
+  HostFirmware(const HostFirmware &) = delete;
+  HostFirmware &operator=(const HostFirmware &) = delete;
+
+  EFI_HANDLE ImageHandle();
+  EFI_SYSTEM_TABLE *SystemTable();
+
+  // Runs the application's ModuleEntry once, as the shell runs pchflash.efi.
+  EFI_STATUS RunModuleEntry();
+
+  // The console text exactly as written (UCS-2), and as UTF-8.
+  const std::u16string &Console() const;
+  std::string ConsoleUtf8() const;
+
+  uint64_t PoolOutstanding() const;   // allocations not freed
+  uint64_t AllocationCount() const;   // AllocatePool calls so far
+  EFI_TPL CurrentTpl() const;
+  bool PageBreakEnabled() const;
+  uint64_t UnexpectedCalls() const;   // calls of members the model does not offer
+  uint64_t FullFlashPrepareCalls() const;
+  // Mask the debug-mask protocol held when it was withdrawn (or now, if still
+  // installed); none when it was never published.
+  std::optional<uint32_t> DebugMask() const;
+  // Interface installed on a handle under a GUID, or null.
+  void *InstalledInterface(EFI_HANDLE Handle, const EFI_GUID &Guid) const;
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> Self;
+};
+
+// The application's entry point, provided by src/app.
+extern "C" EFI_STATUS EFIAPI ModuleEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);

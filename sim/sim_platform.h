@@ -1,0 +1,167 @@
+// The simulated PCH platform: SPI controller (PCI 0:31.5), PMC (0:31.2) with its
+// ACPI I/O registers, the reset-control port 0xCF9, and one or two SPI NOR chips.
+//
+// The core is written so that it can later be compiled freestanding into an EFI
+// image: no exceptions, no RTTI, no standard library containers or streams;
+// memory comes from the allocator supplied at creation. It models the hardware,
+// never the order in which our driver does things.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// ---- Chip models ------------------------------------------------------------------
+// One model per named part of the flash part table, plus an unknown modern chip.
+struct SimChipModel {
+  const char *Name;       // part name as in the part table ("W25Q128BV"), or "unknown"
+  uint8_t Id[3];          // identification bytes in the order the chip sends them
+  uint8_t IdLength;       // 2 or 3 meaningful bytes (the rest answer as 0x00 ... per chip)
+  uint32_t Size;          // bytes
+  uint8_t Erase4kOpcode;  // the part's small-erase opcode (0x20, 0xD7, 0xDB page erase ...)
+  uint32_t SmallEraseSize;  // bytes erased by Erase4kOpcode (4096, or 256 for a page erase)
+  uint8_t Erase64kOpcode;   // 0xD8 where the chip has it, else 0
+};
+
+uint32_t SimChipCount();                      // models, the unknown chip last
+const SimChipModel *SimChipAt(uint32_t Index);
+// Index of the first model of that name (or "unknown"); -1 when none.
+int32_t SimFindChipByName(const char *Name);
+// Index of the first model answering these identification bytes; -1 when none.
+int32_t SimFindChipById(const uint8_t *Id, uint32_t Length);
+
+// ---- Configuration ----------------------------------------------------------------
+struct SimRange {  // flash-linear, inclusive
+  uint32_t Base;
+  uint32_t Limit;
+};
+
+constexpr uint32_t SIM_MAX_PROTECTED_RANGES = 5;  // PR0..PR4
+
+struct SimConfig {
+  int32_t ChipIndex;      // SimChipAt index; default the W25Q128BV model
+  uint32_t Components;    // 1 or 2 chips of the same kind
+  const uint8_t *InitialFlash;  // whole-flash contents, or null for the generated image
+  size_t InitialFlashSize;      // must equal the total flash size when given
+  uint64_t Seed;                // content of the generated image
+  bool NoDescriptor;            // generated image without a valid descriptor
+  bool LockedDescriptor;        // FLMSTR1 as production boards ship (read 0-3, write 1 and 3)
+  uint32_t Bar0;                // base BAR0 holds at power-on (0 = no base); default 0xFE010000
+  bool NoSpi;                   // 0:31.5 reads all ones
+  bool NoPmc;                   // 0:31.2 reads all ones
+  bool Eiss;                    // BIOS_CONTROL.EISS set at power-on
+  bool NoBle;                   // BIOS_CONTROL.LE clear at power-on
+  bool SmiLock;                 // GBL_SMI_EN cannot be cleared
+  bool VsccUnlocked;            // LVSCC/UVSCC writable
+  bool StuckBusy;               // a hardware-sequenced cycle never finishes (SCIP stays set)
+  uint32_t FailCycle;           // the n-th hardware-sequenced cycle ends with FCERR (0 = none)
+  uint32_t PowerLossAfter;      // power lost after the n-th flash-modifying cycle (0 = never)
+  SimRange Protect[SIM_MAX_PROTECTED_RANGES];  // PRn with WPE
+  uint32_t ProtectCount;
+  SimRange ProtectRead[SIM_MAX_PROTECTED_RANGES];  // PRn with RPE only
+  uint32_t ProtectReadCount;
+  uint32_t SpiClockHz;  // default 48 MHz
+};
+
+void SimConfigDefaults(SimConfig *Config);
+
+struct SimAllocator {
+  void *(*Allocate)(void *Context, size_t Bytes);
+  void (*Free)(void *Context, void *Pointer);
+  void *Context;
+};
+
+// Size in bytes of the whole flash the configuration describes (all components).
+uint32_t SimConfigFlashSize(const SimConfig *Config);
+
+// Writes the generated default image for the configuration into Image
+// (SimConfigFlashSize bytes): descriptor, regions, straps, seeded contents.
+void SimGenerateImage(const SimConfig *Config, uint8_t *Image);
+
+struct SimPlatform;
+
+// Returns null when the configuration is invalid (bad chip index, wrong image size,
+// allocation failure).
+SimPlatform *SimPlatformCreate(const SimConfig *Config, const SimAllocator *Allocator);
+void SimPlatformDestroy(SimPlatform *Platform);
+
+// ---- Accesses (the simulated hardware back end routes every access here) ----------
+uint32_t SimMmioRead(SimPlatform *Platform, uint64_t Address, uint32_t WidthBits);
+void SimMmioWrite(SimPlatform *Platform, uint64_t Address, uint32_t WidthBits, uint32_t Value);
+uint32_t SimPortRead(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits);
+void SimPortWrite(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits, uint32_t Value);
+void SimBarrier(SimPlatform *Platform);
+
+// ---- Trace ------------------------------------------------------------------------
+enum SimEventKind : uint32_t {
+  SimEventMemoryRead,   // "MR"
+  SimEventMemoryWrite,  // "MW"
+  SimEventPortRead,     // "IR"
+  SimEventPortWrite,    // "IW"
+  SimEventBarrier,      // "B"
+};
+
+struct SimEvent {
+  uint64_t TimeNs;
+  SimEventKind Kind;
+  uint32_t WidthBits;  // 0 for a barrier
+  uint64_t Address;
+  uint32_t Value;
+};
+
+typedef void (*SimTraceHook)(void *Context, const SimEvent *Event);
+void SimSetTraceHook(SimPlatform *Platform, SimTraceHook Hook, void *Context);
+
+// ---- Counters and observed state ---------------------------------------------------
+enum SimCycleType : uint32_t {
+  SimCycleRead,
+  SimCycleWrite,
+  SimCycleErase4k,
+  SimCycleErase64k,
+  SimCycleReadSfdp,
+  SimCycleReadJedecId,
+  SimCycleWriteStatus,
+  SimCycleReadStatus,
+  SimCycleTypeCount
+};
+
+enum SimResetKind : uint32_t { SimResetNone, SimResetHard, SimResetFull };
+
+struct SimCounters {
+  uint64_t HwCycles[SimCycleTypeCount];  // hardware-sequenced cycles started, by type
+  uint64_t HwCyclesFailed;               // ended with FCERR
+  uint64_t SwCycles;                     // software-sequenced cycles started
+  uint64_t SwCyclesFailed;
+  uint64_t AccessesAfterReset;           // every access after a reset is an error
+  uint64_t SmiEnabledDuringWriteErase;   // accesses while GBL_SMI_EN was on during a write/erase cycle
+  uint64_t AccessesToStaleBar;           // MMIO accesses to a base that does not decode (any more)
+  uint64_t FlashModifyingCycles;         // program/erase cycles that reached a chip
+};
+
+const SimCounters *SimGetCounters(const SimPlatform *Platform);
+uint64_t SimTimeNs(const SimPlatform *Platform);
+SimResetKind SimGetReset(const SimPlatform *Platform);
+bool SimInterrupted(const SimPlatform *Platform);  // power loss happened
+
+// Flash-linear byte ranges that erases and programs touched, in the order they
+// happened ([Base, End) pairs, not merged).
+struct SimByteRange {
+  uint32_t Base;
+  uint32_t End;
+};
+uint32_t SimErasedRangeCount(const SimPlatform *Platform);
+SimByteRange SimErasedRange(const SimPlatform *Platform, uint32_t Index);
+uint32_t SimProgrammedRangeCount(const SimPlatform *Platform);
+SimByteRange SimProgrammedRange(const SimPlatform *Platform, uint32_t Index);
+
+// The flash contents (all components, flash-linear order).
+const uint8_t *SimFlashData(const SimPlatform *Platform);
+uint32_t SimFlashSize(const SimPlatform *Platform);
+
+// What a platform's full-flash preparation does: the host may from now on read and
+// write every region (FRAP BRRA/BRWA all set).
+void SimLiftDescriptorLimits(SimPlatform *Platform);
+
+// Looks at state without an access (no time, no trace), for tests and reports.
+uint8_t SimPeekBiosControl(const SimPlatform *Platform);
+uint32_t SimPeekSmiEn(const SimPlatform *Platform);
+uint32_t SimPeekBar0(const SimPlatform *Platform);

@@ -1,0 +1,112 @@
+#include "app/main.h"
+
+#include "base/firmware.h"
+#include "shell/console.h"
+#include "shell/params.h"
+
+namespace {
+
+constexpr UINTN DefaultImageSize = 0x800000;
+constexpr UINT64 DefaultWindowBase = 0xFF800000;
+
+// MainRoutine's working state; one run's worth, owned by MainRoutine.
+struct MainState {
+  UINTN ImageSize;
+  UINT64 WindowBase;
+  UINT8 *ImageBuffer;
+  UINT8 *CompareBuffer;
+  ParamList Params;
+  SHELL_FILE_HANDLE File;
+  EFI_STATUS Status;
+};
+
+VOID ReleaseMainState(MainState *State) {
+  FreeParamList(State->Params);
+  State->Params = nullptr;
+  if (State->ImageBuffer != nullptr) {
+    PoolFree(State->ImageBuffer);
+    State->ImageBuffer = nullptr;
+  }
+  if (State->CompareBuffer != nullptr) {
+    PoolFree(State->CompareBuffer);
+    State->CompareBuffer = nullptr;
+  }
+}
+
+// Checks the parsed command line; returns TRUE when a command may run.
+BOOLEAN CheckArgumentCount(MainState *State) {
+  UINT64 Count = CountPositional(State->Params);
+  if (Count >= 4) {
+    ConsolePrint("Error. Too many arguments specified.\r\n");
+    State->Status = EFI_INVALID_PARAMETER;
+    return FALSE;
+  }
+  if (Count < 2) {
+    // The parse's status stands: EFI_SUCCESS.
+    ConsolePrint("Error. Too few arguments specified.\r\n");
+    return FALSE;
+  }
+  return TRUE;
+}
+
+VOID Dispatch(MainState *State) {
+  if (HasFlag(State->Params, u"-r") || HasFlag(State->Params, u"-w")) {
+    // The flash layer and the commands are not built yet.
+    State->Status = EFI_UNSUPPORTED;
+  }
+}
+
+}  // namespace
+
+extern "C" EFI_STATUS EFIAPI ModuleEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  StartEnvironment(ImageHandle, SystemTable);
+  EFI_STATUS Status = MainRoutine();
+  StopEnvironment(ImageHandle, SystemTable);
+  return Status;
+}
+
+VOID StartEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  gFirmware.ImageHandle = ImageHandle;
+  gFirmware.SystemTable = SystemTable;
+  gFirmware.BootServices = SystemTable->BootServices;
+  BindShell(ImageHandle);
+}
+
+VOID StopEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
+  (VOID) SystemTable;
+  UnbindShell(ImageHandle);
+}
+
+EFI_STATUS MainRoutine() {
+  MainState State = {DefaultImageSize, DefaultWindowBase, nullptr, nullptr, nullptr, nullptr,
+                     EFI_SUCCESS};
+
+  // Both buffers come first, whatever the command; no command runs without them.
+  State.ImageBuffer = static_cast<UINT8 *>(PoolAllocate(State.ImageSize));
+  State.CompareBuffer = static_cast<UINT8 *>(PoolAllocate(State.ImageSize));
+  if (State.ImageBuffer == nullptr || State.CompareBuffer == nullptr) {
+    ConsolePrint("Error. Not enough memory for the two 8 MiB image buffers.\r\n");
+    ReleaseMainState(&State);
+    return EFI_OUT_OF_RESOURCES;
+  }
+
+  CHAR16 *ProblemText = nullptr;
+  State.Status = ParseCommandLine(CommandParamTable, &State.Params, &ProblemText, TRUE, FALSE);
+  if (EFI_ERROR(State.Status)) {
+    if (State.Status == EFI_VOLUME_CORRUPTED && ProblemText != nullptr) {
+      ConsolePrint("Error. The argument '%s' is incorrect.\r\n", ProblemText);
+      PoolFree(ProblemText);
+      State.Status = EFI_INVALID_PARAMETER;
+    } else if (ProblemText != nullptr) {
+      PoolFree(ProblemText);
+    }
+    ReleaseMainState(&State);
+    return State.Status;
+  }
+
+  if (CheckArgumentCount(&State)) {
+    Dispatch(&State);
+  }
+  ReleaseMainState(&State);
+  return State.Status;
+}

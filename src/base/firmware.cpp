@@ -1,0 +1,85 @@
+#include "base/firmware.h"
+
+FirmwareEnvironment gFirmware = {nullptr, nullptr, nullptr};
+
+VOID *PoolAllocateTyped(EFI_MEMORY_TYPE PoolType, UINTN Size) {
+  if (gFirmware.BootServices == nullptr) {
+    return nullptr;
+  }
+  VOID *Buffer = nullptr;
+  EFI_STATUS Status = gFirmware.BootServices->AllocatePool(PoolType, Size, &Buffer);
+  if (EFI_ERROR(Status)) {
+    return nullptr;
+  }
+  return Buffer;
+}
+
+VOID *PoolAllocate(UINTN Size) { return PoolAllocateTyped(EfiBootServicesData, Size); }
+
+VOID *PoolAllocateZeroed(UINTN Size) {
+  VOID *Buffer = PoolAllocate(Size);
+  if (Buffer != nullptr) {
+    MemZero(Buffer, Size);
+  }
+  return Buffer;
+}
+
+EFI_STATUS PoolFree(VOID *Buffer) {
+  if (gFirmware.BootServices == nullptr) {
+    return EFI_NOT_READY;
+  }
+  return gFirmware.BootServices->FreePool(Buffer);
+}
+
+VOID *PoolReallocate(UINTN OldSize, UINTN NewSize, VOID *OldBuffer) {
+  VOID *NewBuffer = PoolAllocateZeroed(NewSize);
+  if (NewBuffer == nullptr) {
+    return nullptr;  // the old buffer stays with its owner
+  }
+  if (OldBuffer != nullptr) {
+    MemCopy(NewBuffer, OldBuffer, OldSize < NewSize ? OldSize : NewSize);
+    PoolFree(OldBuffer);
+  }
+  return NewBuffer;
+}
+
+INTN MemCompare(const VOID *A, const VOID *B, UINTN Length) {
+  if (Length == 0 || A == B) {
+    return 0;
+  }
+  const UINT8 *Left = static_cast<const UINT8 *>(A);
+  const UINT8 *Right = static_cast<const UINT8 *>(B);
+  for (UINTN Index = 0; Index < Length; Index++) {
+    if (Left[Index] != Right[Index]) {
+      return (INTN)Left[Index] - (INTN)Right[Index];
+    }
+  }
+  return 0;
+}
+
+VOID *MemCopy(VOID *Destination, const VOID *Source, UINTN Length) {
+  UINT8 *To = static_cast<UINT8 *>(Destination);
+  const UINT8 *From = static_cast<const UINT8 *>(Source);
+  if (Length == 0 || To == From) {
+    return Destination;
+  }
+  // Copy away from the overlap: forwards when the destination lies below.
+  if (To < From) {
+    for (UINTN Index = 0; Index < Length; Index++) {
+      To[Index] = From[Index];
+    }
+  } else {
+    for (UINTN Index = Length; Index > 0; Index--) {
+      To[Index - 1] = From[Index - 1];
+    }
+  }
+  return Destination;
+}
+
+VOID *MemZero(VOID *Buffer, UINTN Length) {
+  UINT8 *Bytes = static_cast<UINT8 *>(Buffer);
+  for (UINTN Index = 0; Index < Length; Index++) {
+    Bytes[Index] = 0;
+  }
+  return Buffer;
+}

@@ -1,0 +1,53 @@
+// Every touch of hardware goes through these primitives. The back end is chosen
+// at link time: pchflash.efi links the direct one (volatile MMIO, in/out), host
+// builds link the simulated platform's.
+#pragma once
+
+#include "uefi/uefi.h"
+
+// PCIe configuration space is memory-mapped at a fixed base on this platform.
+constexpr UINT64 PCIE_ECAM_BASE = 0xE0000000;
+
+// Power-management controller (PMC), PCI 0:31.2: offsets from its configuration space.
+constexpr UINT32 PMC_PCI_BUS = 0;
+constexpr UINT32 PMC_PCI_DEVICE = 31;
+constexpr UINT32 PMC_PCI_FUNCTION = 2;
+constexpr UINT32 PMC_VENDOR_ID = 0x00;
+constexpr UINT32 PMC_ABASE = 0x40;
+constexpr UINT16 PMC_ABASE_MASK = 0xFFFC;
+
+// ACPI I/O registers: offsets from the ACPI base (ABASE).
+constexpr UINT16 ACPI_PM1_TMR = 0x08;
+constexpr UINT32 ACPI_PM1_TMR_MASK = 0xFFFFFF;
+
+// Implemented by the back end (direct hardware or the simulated platform).
+UINT8 PortWrite8(UINT16 Port, UINT8 Value);
+UINT32 PortRead32(UINT16 Port);
+UINT32 PortWrite32(UINT16 Port, UINT32 Value);
+UINT8 MmioRead8(UINT64 Address);
+UINT16 MmioRead16(UINT64 Address);
+UINT32 MmioRead32(UINT64 Address);
+VOID MmioWrite8(UINT64 Address, UINT8 Value);
+VOID MmioWrite16(UINT64 Address, UINT16 Value);
+VOID MmioWrite32(UINT64 Address, UINT32 Value);
+// An ordering point for the compiler only; the simulated back end records it.
+VOID RegisterBarrier();
+
+// Memory-mapped register access: exactly one access of the width, bracketed by
+// RegisterBarrier calls; read-modify-write is one read and one write.
+UINT8 RegRead8(UINT64 Address);
+UINT8 RegWrite8(UINT64 Address, UINT8 Value);
+UINT16 RegRead16(UINT64 Address);
+UINT16 RegWrite16(UINT64 Address, UINT16 Value);
+UINT32 RegRead32(UINT64 Address);
+UINT32 RegWrite32(UINT64 Address, UINT32 Value);
+UINT8 RegOr8(UINT64 Address, UINT8 OrMask);
+UINT8 RegAnd8(UINT64 Address, UINT8 AndMask);
+UINT8 RegAndOr8(UINT64 Address, UINT8 AndMask, UINT8 OrMask);
+UINT16 RegAndOr16(UINT64 Address, UINT16 AndMask, UINT16 OrMask);
+UINT32 RegOr32(UINT64 Address, UINT32 OrMask);
+UINT32 RegAndOr32(UINT64 Address, UINT32 AndMask, UINT32 OrMask);
+
+UINT64 PcieConfigAddress(UINT32 Bus, UINT32 Device, UINT32 Function);
+EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase);
+VOID PmTimerDelay(UINT16 AcpiIoBase, UINT64 Microseconds);
