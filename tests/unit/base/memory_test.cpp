@@ -1,0 +1,32 @@
+#include <gtest/gtest.h>
+
+#include "base/firmware.h"
+
+TEST(MemoryHelpers, CopyHandlesOverlapInBothDirections) {
+  UINT8 Bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  MemCopy(Bytes + 2, Bytes, 5);  // destination above the source: copied backwards
+  const UINT8 Up[8] = {1, 2, 1, 2, 3, 4, 5, 8};
+  EXPECT_EQ(0, memcmp(Bytes, Up, sizeof(Up)));
+
+  UINT8 Down[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+  MemCopy(Down, Down + 3, 5);  // destination below the source: copied forwards
+  const UINT8 Expected[8] = {4, 5, 6, 7, 8, 6, 7, 8};
+  EXPECT_EQ(0, memcmp(Down, Expected, sizeof(Expected)));
+}
+
+TEST(MemoryHelpers, CompareReturnsUnsignedDifferenceOfFirstMismatch) {
+  const UINT8 A[3] = {1, 0x80, 3};
+  const UINT8 B[3] = {1, 0x01, 0};
+  EXPECT_EQ(0x7F, MemCompare(A, B, 3));
+  EXPECT_EQ(-0x7F, MemCompare(B, A, 3));
+  EXPECT_EQ(0, MemCompare(A, B, 1));
+  EXPECT_EQ(0, MemCompare(A, B, 0));
+  EXPECT_EQ(0, MemCompare(A, A, 3));
+}
+
+TEST(MemoryHelpers, ZeroFillsExactlyTheLength) {
+  UINT8 Bytes[4] = {9, 9, 9, 9};
+  EXPECT_EQ(Bytes, MemZero(Bytes, 3));
+  EXPECT_EQ(0, Bytes[0] | Bytes[1] | Bytes[2]);
+  EXPECT_EQ(9, Bytes[3]);
+}
