@@ -22,9 +22,9 @@ struct FileFault {
 };
 
 struct HostFirmwareConfig {
-  std::filesystem::path Root = ".";      // the shell volume
-  std::vector<std::u16string> Argv;      // Argv[0] included ("pchflash.efi")
-  uint64_t FailAllocation = 0;           // the n-th AllocatePool fails (from 1; 0 = never)
+  std::filesystem::path Root = ".";  // the shell volume
+  std::vector<std::u16string> Argv;  // Argv[0] included ("pchflash.efi")
+  uint64_t FailAllocation = 0;       // the n-th AllocatePool fails (from 1; 0 = never)
 
   // FullFlashPrepareProtocol: absent, or present and answering PrepareStatus.
   bool FullFlashPreparePresent = true;
@@ -33,9 +33,9 @@ struct HostFirmwareConfig {
 
   // "EFIDebug": none when empty.
   std::optional<std::vector<uint8_t>> EfiDebugBytes;
-  bool VariablesNotAvailableYet = false;          // GetVariable answers EFI_NOT_AVAILABLE_YET
-  std::optional<std::vector<uint8_t>> DebugHob;   // a GUID HOB of the debug-mask GUID, its data
-  bool HobList = true;                            // a HOB list in the configuration table
+  bool VariablesNotAvailableYet = false;         // GetVariable answers EFI_NOT_AVAILABLE_YET
+  std::optional<std::vector<uint8_t>> DebugHob;  // a GUID HOB of the debug-mask GUID, its data
+  bool HobList = true;                           // a HOB list in the configuration table
 
   bool ReadOnlyVolume = false;
   std::optional<uint64_t> VolumeBytes;  // capacity of the volume; writes past it fail
@@ -62,11 +62,11 @@ class HostFirmware {
   const std::u16string &Console() const;
   std::string ConsoleUtf8() const;
 
-  uint64_t PoolOutstanding() const;   // allocations not freed
-  uint64_t AllocationCount() const;   // AllocatePool calls so far
+  uint64_t PoolOutstanding() const;  // allocations not freed
+  uint64_t AllocationCount() const;  // AllocatePool calls so far
   EFI_TPL CurrentTpl() const;
   bool PageBreakEnabled() const;
-  uint64_t UnexpectedCalls() const;   // calls of members the model does not offer
+  uint64_t UnexpectedCalls() const;  // calls of members the model does not offer
   uint64_t FullFlashPrepareCalls() const;
   // Mask the debug-mask protocol held when it was withdrawn (or now, if still
   // installed); none when it was never published.

@@ -13,16 +13,16 @@
 // ---- Chip models ------------------------------------------------------------------
 // One model per named part of the flash part table, plus an unknown modern chip.
 struct SimChipModel {
-  const char *Name;       // part name as in the part table ("W25Q128BV"), or "unknown"
-  uint8_t Id[3];          // identification bytes in the order the chip sends them
-  uint8_t IdLength;       // 2 or 3 meaningful bytes (the rest answer as 0x00 ... per chip)
-  uint32_t Size;          // bytes
-  uint8_t Erase4kOpcode;  // the part's small-erase opcode (0x20, 0xD7, 0xDB page erase ...)
+  const char *Name;         // part name as in the part table ("W25Q128BV"), or "unknown"
+  uint8_t Id[3];            // identification bytes in the order the chip sends them
+  uint8_t IdLength;         // 2 or 3 meaningful bytes (the rest answer as 0x00 ... per chip)
+  uint32_t Size;            // bytes
+  uint8_t Erase4kOpcode;    // the part's small-erase opcode (0x20, 0xD7, 0xDB page erase ...)
   uint32_t SmallEraseSize;  // bytes erased by Erase4kOpcode (4096, or 256 for a page erase)
   uint8_t Erase64kOpcode;   // 0xD8 where the chip has it, else 0
 };
 
-uint32_t SimChipCount();                      // models, the unknown chip last
+uint32_t SimChipCount();  // models, the unknown chip last
 const SimChipModel *SimChipAt(uint32_t Index);
 // Index of the first model of that name (or "unknown"); -1 when none.
 int32_t SimFindChipByName(const char *Name);
@@ -38,8 +38,8 @@ struct SimRange {  // flash-linear, inclusive
 constexpr uint32_t SIM_MAX_PROTECTED_RANGES = 5;  // PR0..PR4
 
 struct SimConfig {
-  int32_t ChipIndex;      // SimChipAt index; default the W25Q128BV model
-  uint32_t Components;    // 1 or 2 chips of the same kind
+  int32_t ChipIndex;            // SimChipAt index; default the W25Q128BV model
+  uint32_t Components;          // 1 or 2 chips of the same kind
   const uint8_t *InitialFlash;  // whole-flash contents, or null for the generated image
   size_t InitialFlashSize;      // must equal the total flash size when given
   uint64_t Seed;                // content of the generated image
@@ -131,10 +131,11 @@ struct SimCounters {
   uint64_t HwCyclesFailed;               // ended with FCERR
   uint64_t SwCycles;                     // software-sequenced cycles started
   uint64_t SwCyclesFailed;
-  uint64_t AccessesAfterReset;           // every access after a reset is an error
-  uint64_t SmiEnabledDuringWriteErase;   // accesses while GBL_SMI_EN was on during a write/erase cycle
-  uint64_t AccessesToStaleBar;           // MMIO accesses to a base that does not decode (any more)
-  uint64_t FlashModifyingCycles;         // program/erase cycles that reached a chip
+  uint64_t AccessesAfterReset;  // every access after a reset is an error
+  uint64_t
+      SmiEnabledDuringWriteErase;  // accesses while GBL_SMI_EN was on during a write/erase cycle
+  uint64_t AccessesToStaleBar;     // MMIO accesses to a base that does not decode (any more)
+  uint64_t FlashModifyingCycles;   // program/erase cycles that reached a chip
 };
 
 const SimCounters *SimGetCounters(const SimPlatform *Platform);

@@ -1,24 +1,13 @@
 #include "app/main.h"
 
+#include "app/commands.h"
+#include "app/flash_prepare.h"
+#include "app/main_state.h"
 #include "base/firmware.h"
 #include "shell/console.h"
 #include "shell/params.h"
 
 namespace {
-
-constexpr UINTN DefaultImageSize = 0x800000;
-constexpr UINT64 DefaultWindowBase = 0xFF800000;
-
-// MainRoutine's working state; one run's worth, owned by MainRoutine.
-struct MainState {
-  UINTN ImageSize;
-  UINT64 WindowBase;
-  UINT8 *ImageBuffer;
-  UINT8 *CompareBuffer;
-  ParamList Params;
-  SHELL_FILE_HANDLE File;
-  EFI_STATUS Status;
-};
 
 VOID ReleaseMainState(MainState *State) {
   FreeParamList(State->Params);
@@ -49,10 +38,15 @@ BOOLEAN CheckArgumentCount(MainState *State) {
   return TRUE;
 }
 
+// "-r" is tested first, so it wins when both are given; "-all" is never consulted.
 VOID Dispatch(MainState *State) {
-  if (HasFlag(State->Params, u"-r") || HasFlag(State->Params, u"-w")) {
-    // The flash layer and the commands are not built yet.
-    State->Status = EFI_UNSUPPORTED;
+  if (!PrepareFlashLayer(&State->Status)) {
+    return;
+  }
+  if (HasFlag(State->Params, u"-r")) {
+    ReadCommand(State);
+  } else if (HasFlag(State->Params, u"-w")) {
+    WriteCommand(State);
   }
 }
 
@@ -78,8 +72,8 @@ VOID StopEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
 }
 
 EFI_STATUS MainRoutine() {
-  MainState State = {DefaultImageSize, DefaultWindowBase, nullptr, nullptr, nullptr, nullptr,
-                     EFI_SUCCESS};
+  MainState State = {DefaultImageSize, DefaultWindowBase, nullptr, nullptr,
+                     nullptr,          nullptr,           nullptr, EFI_SUCCESS};
 
   // Both buffers come first, whatever the command; no command runs without them.
   State.ImageBuffer = static_cast<UINT8 *>(PoolAllocate(State.ImageSize));

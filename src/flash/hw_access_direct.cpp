@@ -22,7 +22,9 @@ UINT32 PortWrite32(UINT16 Port, UINT32 Value) {
 UINT8 MmioRead8(UINT64 Address) { return *reinterpret_cast<volatile UINT8 *>(Address); }
 UINT16 MmioRead16(UINT64 Address) { return *reinterpret_cast<volatile UINT16 *>(Address); }
 UINT32 MmioRead32(UINT64 Address) { return *reinterpret_cast<volatile UINT32 *>(Address); }
-VOID MmioWrite8(UINT64 Address, UINT8 Value) { *reinterpret_cast<volatile UINT8 *>(Address) = Value; }
+VOID MmioWrite8(UINT64 Address, UINT8 Value) {
+  *reinterpret_cast<volatile UINT8 *>(Address) = Value;
+}
 VOID MmioWrite16(UINT64 Address, UINT16 Value) {
   *reinterpret_cast<volatile UINT16 *>(Address) = Value;
 }

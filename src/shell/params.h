@@ -25,9 +25,9 @@ struct ListEntry {
 
 struct ParamNode {
   ListEntry Link;
-  CHAR16 *Name;    // switches: the argument as typed; null for positional values
+  CHAR16 *Name;  // switches: the argument as typed; null for positional values
   UINT32 Kind;
-  CHAR16 *Value;   // positional text after escapes, or a value switch's joined values
+  CHAR16 *Value;    // positional text after escapes, or a value switch's joined values
   UINT64 Position;  // 0, 1, 2 ... for positional nodes; all ones for switches
 };
 
@@ -54,8 +54,7 @@ EFI_STATUS UnbindShell(EFI_HANDLE ImageHandle);
 EFI_STATUS ParseCommandLine(const ParamItem *Table, ParamList *List, CHAR16 **ProblemText,
                             BOOLEAN AutoPageBreak, BOOLEAN AllowNumbers);
 EFI_STATUS ParseArguments(const ParamItem *Table, ParamList *List, CHAR16 **ProblemText,
-                          BOOLEAN AutoPageBreak, CHAR16 **Argv, UINTN Argc,
-                          BOOLEAN AllowNumbers);
+                          BOOLEAN AutoPageBreak, CHAR16 **Argv, UINTN Argc, BOOLEAN AllowNumbers);
 BOOLEAN HasFlag(ParamList List, const CHAR16 *Name);
 const CHAR16 *GetPositionalValue(ParamList List, UINT64 Position);
 UINT64 CountPositional(ParamList List);

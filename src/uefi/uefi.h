@@ -197,8 +197,7 @@ struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL;
 
 typedef EFI_STATUS(EFIAPI *EFI_TEXT_RESET)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This,
                                            BOOLEAN ExtendedVerification);
-typedef EFI_STATUS(EFIAPI *EFI_TEXT_STRING)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This,
-                                            CHAR16 *String);
+typedef EFI_STATUS(EFIAPI *EFI_TEXT_STRING)(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *This, CHAR16 *String);
 typedef EFI_STATUS(EFIAPI *EFI_TEXT_UNUSED)(VOID);
 
 struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL {
@@ -219,15 +218,13 @@ typedef EFI_STATUS(EFIAPI *EFI_UNUSED_SERVICE)(VOID);
 
 typedef EFI_TPL(EFIAPI *EFI_RAISE_TPL)(EFI_TPL NewTpl);
 typedef VOID(EFIAPI *EFI_RESTORE_TPL)(EFI_TPL OldTpl);
-typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_POOL)(EFI_MEMORY_TYPE PoolType, UINTN Size,
-                                              VOID **Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_POOL)(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_FREE_POOL)(VOID *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_OPEN_PROTOCOL)(EFI_HANDLE Handle, EFI_GUID *Protocol,
                                               VOID **Interface, EFI_HANDLE AgentHandle,
                                               EFI_HANDLE ControllerHandle, UINT32 Attributes);
 typedef EFI_STATUS(EFIAPI *EFI_CLOSE_PROTOCOL)(EFI_HANDLE Handle, EFI_GUID *Protocol,
-                                               EFI_HANDLE AgentHandle,
-                                               EFI_HANDLE ControllerHandle);
+                                               EFI_HANDLE AgentHandle, EFI_HANDLE ControllerHandle);
 typedef EFI_STATUS(EFIAPI *EFI_LOCATE_PROTOCOL)(EFI_GUID *Protocol, VOID *Registration,
                                                 VOID **Interface);
 // Variadic: (GUID *, interface) pairs ended by one null pointer.
@@ -337,10 +334,9 @@ typedef EFI_STATUS(EFIAPI *EFI_SHELL_CREATE_FILE)(const CHAR16 *FileName, UINT64
                                                   SHELL_FILE_HANDLE *FileHandle);
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_READ_FILE)(SHELL_FILE_HANDLE FileHandle, UINTN *ReadSize,
                                                 VOID *Buffer);
-typedef EFI_STATUS(EFIAPI *EFI_SHELL_WRITE_FILE)(SHELL_FILE_HANDLE FileHandle,
-                                                 UINTN *BufferSize, VOID *Buffer);
-typedef EFI_STATUS(EFIAPI *EFI_SHELL_GET_FILE_SIZE)(SHELL_FILE_HANDLE FileHandle,
-                                                    UINT64 *Size);
+typedef EFI_STATUS(EFIAPI *EFI_SHELL_WRITE_FILE)(SHELL_FILE_HANDLE FileHandle, UINTN *BufferSize,
+                                                 VOID *Buffer);
+typedef EFI_STATUS(EFIAPI *EFI_SHELL_GET_FILE_SIZE)(SHELL_FILE_HANDLE FileHandle, UINT64 *Size);
 typedef VOID(EFIAPI *EFI_SHELL_ENABLE_PAGE_BREAK)(VOID);
 
 struct EFI_SHELL_PROTOCOL {
