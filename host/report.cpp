@@ -1,0 +1,126 @@
+#include "host/report.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include "shell/console.h"
+
+namespace {
+
+std::string Hex64(uint64_t Value) {
+  char Text[32];
+  std::snprintf(Text, sizeof(Text), "0x%016" PRIX64, Value);
+  return Text;
+}
+
+nlohmann::json RangesJson(const std::vector<FlashByteRange> &Ranges) {
+  nlohmann::json List = nlohmann::json::array();
+  for (const FlashByteRange &Range : Ranges) List.push_back({Range.Start, Range.End});
+  return List;
+}
+
+template <typename CountFn, typename RangeFn>
+std::vector<FlashByteRange> PlatformRanges(const SimPlatform *Platform, CountFn Count, RangeFn At) {
+  std::vector<FlashByteRange> Ranges;
+  for (uint32_t I = 0; I < Count(Platform); I++) {
+    SimByteRange Range = At(Platform, I);
+    Ranges.push_back(FlashByteRange{Range.Base, Range.End});
+  }
+  return MergeRanges(std::move(Ranges));
+}
+
+}  // namespace
+
+std::vector<FlashByteRange> MergeRanges(std::vector<FlashByteRange> Ranges) {
+  std::erase_if(Ranges, [](const FlashByteRange &Range) { return Range.End <= Range.Start; });
+  std::sort(Ranges.begin(), Ranges.end(), [](const FlashByteRange &A, const FlashByteRange &B) {
+    return A.Start < B.Start || (A.Start == B.Start && A.End < B.End);
+  });
+  std::vector<FlashByteRange> Merged;
+  for (const FlashByteRange &Range : Ranges) {
+    if (!Merged.empty() && Range.Start <= Merged.back().End) {
+      Merged.back().End = std::max(Merged.back().End, Range.End);
+    } else {
+      Merged.push_back(Range);
+    }
+  }
+  return Merged;
+}
+
+std::string StatusText(EFI_STATUS Status) {
+  CHAR8 Text[ValueTextChars + 8] = {};
+  FormatInto(Text, sizeof(Text) - 1, "%r", Status);
+  return Text;
+}
+
+std::string ExitStatusLine(EFI_STATUS Status) {
+  return "pchflash-sim: exit status " + Hex64(Status) + " (" + StatusText(Status) + ")";
+}
+
+const char *ResetKindName(SimResetKind Reset) {
+  switch (Reset) {
+    case SimResetHard:
+      return "hard";
+    case SimResetFull:
+      return "full";
+    case SimResetNone:
+      break;
+  }
+  return "none";
+}
+
+void CollectPlatformSummary(const SimPlatform *Platform, SimRunSummary *Summary) {
+  const SimCounters *Counters = SimGetCounters(Platform);
+  for (uint32_t Type = 0; Type < SimCycleTypeCount; Type++) {
+    Summary->HwCycles[Type] = Counters->HwCycles[Type];
+  }
+  Summary->SwCycles = Counters->SwCycles;
+  Summary->AccessesAfterReset = Counters->AccessesAfterReset;
+  Summary->Erased = PlatformRanges(Platform, SimErasedRangeCount, SimErasedRange);
+  Summary->Programmed = PlatformRanges(Platform, SimProgrammedRangeCount, SimProgrammedRange);
+  Summary->ModelledTimeNs = SimTimeNs(Platform);
+  Summary->Reset = SimGetReset(Platform);
+  Summary->Interrupted = SimInterrupted(Platform);
+}
+
+nlohmann::json ReportJson(const SimRunSummary &Summary) {
+  nlohmann::json Report;
+  Report["status"] = Hex64(Summary.Status);
+  Report["status_text"] = Summary.StatusText;
+  Report["reset"] = ResetKindName(Summary.Reset);
+  Report["console"] = Summary.Console;
+  if (Summary.FlashPart) {
+    Report["flash_part"] = {{"index", Summary.FlashPart->Index},
+                            {"vendor", Summary.FlashPart->Vendor},
+                            {"part", Summary.FlashPart->Part}};
+  } else {
+    Report["flash_part"] = nullptr;
+  }
+  Report["descriptor_mode"] = Summary.DescriptorMode;
+  Report["cycles"] = {
+      {"read", Summary.HwCycles[SimCycleRead]},
+      {"write", Summary.HwCycles[SimCycleWrite]},
+      {"erase_4k", Summary.HwCycles[SimCycleErase4k]},
+      {"erase_64k", Summary.HwCycles[SimCycleErase64k]},
+      {"read_sfdp", Summary.HwCycles[SimCycleReadSfdp]},
+      {"read_jedec_id", Summary.HwCycles[SimCycleReadJedecId]},
+      {"write_status", Summary.HwCycles[SimCycleWriteStatus]},
+      {"read_status", Summary.HwCycles[SimCycleReadStatus]},
+      {"swseq", Summary.SwCycles},
+  };
+  Report["erased"] = RangesJson(Summary.Erased);
+  Report["programmed"] = RangesJson(Summary.Programmed);
+  Report["accesses_after_reset"] = Summary.AccessesAfterReset;
+  Report["pool_outstanding"] = Summary.PoolOutstanding;
+  if (Summary.DebugMask) {
+    char Text[16];
+    std::snprintf(Text, sizeof(Text), "0x%" PRIX32, *Summary.DebugMask);
+    Report["debug_mask"] = Text;
+  } else {
+    Report["debug_mask"] = nullptr;
+  }
+  Report["modelled_time_us"] = static_cast<double>(Summary.ModelledTimeNs) / 1000.0;
+  Report["interrupted"] = Summary.Interrupted;
+  return Report;
+}

@@ -1,0 +1,57 @@
+// What one pchflash-sim run did, gathered from the firmware model and the
+// simulated platform, and its JSON report.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/sim_platform.h"
+#include "uefi/uefi.h"
+
+struct FlashByteRange {  // flash-linear, [Start, End)
+  uint64_t Start;
+  uint64_t End;
+  bool operator==(const FlashByteRange &Other) const = default;
+};
+
+// Sorted by start; overlapping and adjacent ranges joined; empty ranges dropped.
+std::vector<FlashByteRange> MergeRanges(std::vector<FlashByteRange> Ranges);
+
+struct FlashPartChoice {
+  int32_t Index;  // row of the part table
+  std::string Vendor;
+  std::string Part;
+};
+
+struct SimRunSummary {
+  EFI_STATUS Status = EFI_SUCCESS;
+  std::string StatusText;
+  SimResetKind Reset = SimResetNone;
+  std::string Console;                       // UTF-8
+  std::optional<FlashPartChoice> FlashPart;  // none when no row was accepted
+  bool DescriptorMode = false;
+  uint64_t HwCycles[SimCycleTypeCount] = {};
+  uint64_t SwCycles = 0;
+  std::vector<FlashByteRange> Erased;      // merged
+  std::vector<FlashByteRange> Programmed;  // merged
+  uint64_t AccessesAfterReset = 0;
+  uint64_t PoolOutstanding = 0;
+  std::optional<uint32_t> DebugMask;  // none when the protocol was never published
+  uint64_t ModelledTimeNs = 0;
+  bool Interrupted = false;
+};
+
+// The status as the application's own formatter prints it with "%r".
+std::string StatusText(EFI_STATUS Status);
+// "pchflash-sim: exit status 0x%016X (TEXT)".
+std::string ExitStatusLine(EFI_STATUS Status);
+const char *ResetKindName(SimResetKind Reset);  // "none", "hard", "full"
+
+// Counters, ranges, time and reset of the platform (the firmware-side fields are
+// left to the caller).
+void CollectPlatformSummary(const SimPlatform *Platform, SimRunSummary *Summary);
+
+nlohmann::json ReportJson(const SimRunSummary &Summary);

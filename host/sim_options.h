@@ -1,0 +1,48 @@
+// Command-line options of pchflash-sim: the firmware model's and the simulated
+// platform's configuration, and where the run's outputs go.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/firmware_model.h"
+#include "sim/sim_platform.h"
+
+struct SimOptions {
+  HostFirmwareConfig Firmware;        // Argv is filled: "pchflash.efi" and the arguments
+  SimConfig Platform;                 // InitialFlash stays null; see PlatformConfigOf
+  std::vector<uint8_t> InitialFlash;  // contents of --flash, empty when not given
+  std::string FlashFile;
+  std::string SaveFlashFile;
+  std::string TraceFile;
+  std::string ReportFile;
+  std::vector<std::string> Arguments;  // the application's arguments, after Argv[0]
+};
+
+enum class SimParseOutcome {
+  Run,         // the options are sound: run the application
+  Help,        // --help was given: Message holds the help text, exit code 0
+  UsageError,  // Message names the bad option: exit code 2, nothing is run
+};
+
+constexpr int SimExitUsage = 2;
+
+// Parses pchflash-sim's command line (Argv[0] is the program) and reads the
+// --flash file, whose size must equal the simulated flash size. Options start
+// with "--"; every other argument, and everything after a lone "--", is passed to
+// the application in order.
+SimParseOutcome ParseSimOptions(int Argc, const char *const *Argv, SimOptions *Options,
+                                std::string *Message);
+
+// The platform configuration with InitialFlash pointing into Options (or null).
+SimConfig PlatformConfigOf(const SimOptions &Options);
+
+// Number syntax shared by the options: hexadecimal with or without "0x", and
+// decimal counts. Return false on anything else, including overflow.
+bool ParseHexValue(const std::string &Text, uint64_t Max, uint64_t *Value);
+bool ParseDecimalCount(const std::string &Text, uint64_t Max, uint64_t *Value);
+// An even number of hexadecimal digits, one byte per pair, in the order written.
+bool ParseHexBytes(const std::string &Text, std::vector<uint8_t> *Bytes);
+// UTF-8 to UCS-2 (no surrogates, no characters beyond U+FFFF); false when invalid.
+bool Utf8ToUcs2(const std::string &Text, std::u16string *Wide);

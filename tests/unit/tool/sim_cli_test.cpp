@@ -1,0 +1,131 @@
+// pchflash-sim as a program: what it prints where, and its exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+  int ExitCode;
+  std::string Out;
+  std::string Err;
+};
+
+std::string ReadFile(const fs::path &Path) {
+  std::ifstream In(Path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+}
+
+class SimCli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Dir = fs::temp_directory_path() /
+          ("pchflash_tool_" +
+           std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(Dir);
+    fs::create_directories(Dir / "volume");
+  }
+  void TearDown() override { fs::remove_all(Dir); }
+
+  // Runs pchflash-sim with the volume in the scratch directory.
+  ToolRun Run(const std::string &Arguments) {
+    const std::string Command = std::string(PCHFLASH_BINARY_DIR) + "/pchflash-sim --root '" +
+                                (Dir / "volume").string() + "' " + Arguments + " >'" +
+                                (Dir / "out").string() + "' 2>'" + (Dir / "err").string() + "'";
+    int Raw = std::system(Command.c_str());
+    ToolRun Result{WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, ReadFile(Dir / "out"),
+                   ReadFile(Dir / "err")};
+    return Result;
+  }
+
+  fs::path Dir;
+};
+
+TEST_F(SimCli, ArgumentErrorOfTheApplicationKeepsItsConsoleTextAndStatus) {
+  ToolRun Result = Run("a b c");
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Out, "Error. Too many arguments specified.\r\n");
+  EXPECT_EQ(Result.Err, "pchflash-sim: exit status 0x8000000000000002 (Invalid Parameter)\n");
+}
+
+TEST_F(SimCli, SuccessExitsWithZero) {
+  ToolRun Result = Run("");
+  EXPECT_EQ(Result.ExitCode, 0);
+  EXPECT_EQ(Result.Out, "Error. Too few arguments specified.\r\n");
+  EXPECT_EQ(Result.Err, "pchflash-sim: exit status 0x0000000000000000 (Success)\n");
+}
+
+TEST_F(SimCli, UsageErrorRunsNothingAndNamesTheOption) {
+  ToolRun Result = Run("--report '" + (Dir / "r.json").string() + "' --bogus -r x.bin");
+  EXPECT_EQ(Result.ExitCode, 2);
+  EXPECT_EQ(Result.Out, "");
+  EXPECT_NE(Result.Err.find("--bogus"), std::string::npos) << Result.Err;
+  EXPECT_EQ(Result.Err.find("exit status"), std::string::npos) << Result.Err;
+  EXPECT_FALSE(fs::exists(Dir / "r.json"));
+  EXPECT_FALSE(fs::exists(Dir / "volume" / "x.bin"));
+}
+
+TEST_F(SimCli, FlashOfTheWrongSizeIsAUsageError) {
+  std::ofstream(Dir / "small.bin", std::ios::binary) << std::string(4096, '\xFF');
+  ToolRun Result = Run("--flash '" + (Dir / "small.bin").string() + "' -- a");
+  EXPECT_EQ(Result.ExitCode, 2);
+  EXPECT_NE(Result.Err.find("--flash"), std::string::npos) << Result.Err;
+  EXPECT_EQ(Result.Out, "");
+}
+
+TEST_F(SimCli, AllocationFailureIsReportedAndLeavesNothingAllocated) {
+  const fs::path Report = Dir / "report.json";
+  ToolRun Result = Run("--fail-alloc 1 --report '" + Report.string() + "' -- a");
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_EQ(Result.Err, "pchflash-sim: exit status 0x8000000000000009 (Out of Resources)\n");
+  nlohmann::json Json = nlohmann::json::parse(ReadFile(Report));
+  EXPECT_EQ(Json["status"], "0x8000000000000009");
+  EXPECT_EQ(Json["console"], Result.Out);
+  EXPECT_EQ(Json["pool_outstanding"], 0);
+  EXPECT_EQ(Json["reset"], "none");
+}
+
+TEST_F(SimCli, MissingControllerRefusesWithoutTouchingTheFlash) {
+  const fs::path Report = Dir / "report.json";
+  ToolRun Result = Run("--no-spi --report '" + Report.string() + "' -- -r x.bin");
+  EXPECT_EQ(Result.Out, "Error. SPI flash controller not found.\r\n");
+  EXPECT_EQ(Result.ExitCode, 1);
+  EXPECT_FALSE(fs::exists(Dir / "volume" / "x.bin"));
+  nlohmann::json Json = nlohmann::json::parse(ReadFile(Report));
+  EXPECT_EQ(Json["status"], "0x8000000000000003");
+  EXPECT_TRUE(Json["flash_part"].is_null());
+  EXPECT_EQ(Json["erased"], nlohmann::json::array());
+  EXPECT_EQ(Json["programmed"], nlohmann::json::array());
+}
+
+TEST_F(SimCli, TraceOfARefusedRunStaysInPciConfigurationSpace) {
+  const fs::path Trace = Dir / "trace.txt";
+  ToolRun Result = Run("--no-spi --trace '" + Trace.string() + "' -- a");
+  EXPECT_EQ(Result.ExitCode, 1);
+  std::ifstream In(Trace);
+  std::string Line;
+  int Accesses = 0;
+  while (std::getline(In, Line)) {
+    std::istringstream Fields(Line);
+    std::string Time, Kind, Width, Address;
+    Fields >> Time >> Kind;
+    if (Kind == "B") continue;
+    Fields >> Width >> Address;
+    Accesses++;
+    EXPECT_EQ(Kind[0], 'M') << Line;
+    uint64_t Value = std::stoull(Address, nullptr, 16);
+    EXPECT_GE(Value, 0xE0000000u) << Line;
+    EXPECT_LT(Value, 0xF0000000u) << Line;
+  }
+  EXPECT_GT(Accesses, 0) << "the guard reads BAR0 of 0:31.5";
+}
+
+}  // namespace
