@@ -29,13 +29,17 @@ struct HostFirmwareConfig {
   // FullFlashPrepareProtocol: absent, or present and answering PrepareStatus.
   bool FullFlashPreparePresent = true;
   EFI_STATUS FullFlashPrepareStatus = EFI_SUCCESS;
-  std::function<void()> OnFullFlashPrepare;  // called when the protocol function runs
+  // Called when the protocol function runs and answers EFI_SUCCESS, before it returns.
+  std::function<void()> OnFullFlashPrepare;
 
   // "EFIDebug": none when empty.
   std::optional<std::vector<uint8_t>> EfiDebugBytes;
-  bool VariablesNotAvailableYet = false;         // GetVariable answers EFI_NOT_AVAILABLE_YET
-  std::optional<std::vector<uint8_t>> DebugHob;  // a GUID HOB of the debug-mask GUID, its data
-  bool HobList = true;                           // a HOB list in the configuration table
+  bool VariablesNotAvailableYet = false;  // GetVariable answers EFI_NOT_AVAILABLE_YET
+  // A GUID HOB of the debug-mask GUID with exactly these data bytes (HobLength is
+  // 24 + size, unpadded). Keep the size a multiple of 4 under UBSan: the HOB after
+  // it would otherwise start misaligned, as on a malformed list.
+  std::optional<std::vector<uint8_t>> DebugHob;
+  bool HobList = true;  // a HOB list in the configuration table
 
   bool ReadOnlyVolume = false;
   std::optional<uint64_t> VolumeBytes;  // capacity of the volume; writes past it fail
@@ -67,6 +71,13 @@ class HostFirmware {
   EFI_TPL CurrentTpl() const;
   bool PageBreakEnabled() const;
   uint64_t UnexpectedCalls() const;  // calls of members the model does not offer
+  // What each unexpected call was ("BootServices.LoadImage", "FreePool of an
+  // unknown pointer", ...), in order.
+  std::vector<std::string> UnexpectedCallNames() const;
+  // Calls of a service so far, by its UEFI name: "AllocatePool", "GetVariable",
+  // "OpenFileByName", "WriteFile", "OutputString" ...
+  uint64_t CallCount(const std::string &Service) const;
+  uint64_t OpenFileHandles() const;  // shell file handles not closed
   uint64_t FullFlashPrepareCalls() const;
   // Mask the debug-mask protocol held when it was withdrawn (or now, if still
   // installed); none when it was never published.
@@ -79,6 +90,11 @@ class HostFirmware {
  private:
   std::unique_ptr<Impl> Self;
 };
+
+// UCS-2 <-> UTF-8 for console text, arguments and file names (unpaired
+// surrogates become U+FFFD).
+std::string HostUcs2ToUtf8(const std::u16string &Text);
+std::u16string HostUtf8ToUcs2(const std::string &Text);
 
 // The application's entry point, provided by src/app.
 extern "C" EFI_STATUS EFIAPI ModuleEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
