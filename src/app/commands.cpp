@@ -1,8 +1,343 @@
 #include "app/commands.h"
 
-// The commands are not built yet: both refuse with a clear status.
-VOID ReadCommand(MainState *State) { State->Status = EFI_UNSUPPORTED; }
+#include "app/write_plan.h"
+#include "base/firmware.h"
+#include "flash/bios_flash.h"
+#include "flash/hw_access.h"
+#include "shell/console.h"
+#include "shell/file.h"
+#include "shell/params.h"
 
-VOID WriteCommand(MainState *State) { State->Status = EFI_UNSUPPORTED; }
+namespace {
 
-VOID SystemReset() {}
+// Chipset Reset Control register, I/O port.
+constexpr UINT16 RST_CNT = 0xCF9;
+constexpr UINT8 RST_CNT_SYS_RST = 0x02;  // hard reset rather than a CPU-only one
+constexpr UINT8 RST_CNT_RST_CPU = 0x04;  // its change from 0 to 1 starts the reset
+
+constexpr UINT64 OpenForRead = EFI_FILE_MODE_READ;
+constexpr UINT64 CreateForReadWrite =
+    EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
+
+// A whole-flash image: the 16 MiB flash laid out so that it ends at 4 GiB.
+constexpr UINTN WholeFlashImageSize = 0x1000000;
+constexpr UINT64 WholeFlashWindowBase = 0xFF000000;
+
+// Comparison, erase and program all work on 64 KiB blocks.
+constexpr UINTN FlashBlockSize = 0x10000;
+constexpr UINTN MaxFlashBlocks = WholeFlashImageSize / FlashBlockSize;
+// BiosFlashRead reads at most the 8 MiB of the BIOS window per call.
+constexpr UINTN FlashReadPieceSize = 0x800000;
+
+UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
+
+VOID CloseImageFile(MainState *State) {
+  if (State->File != nullptr) {
+    FileClose(&State->File);
+    State->File = nullptr;
+  }
+}
+
+// ---- Read command ------------------------------------------------------------------
+
+// Creates the target file. The image is only ever written into a file that this
+// run created; NoHandleStatus says why, when there is no such handle.
+VOID CreateTargetFile(MainState *State, const CHAR16 *FileName, EFI_STATUS ExistStatus,
+                      EFI_STATUS *NoHandleStatus) {
+  State->File = nullptr;
+  *NoHandleStatus = ExistStatus;
+  if (ExistStatus == EFI_NOT_FOUND) {
+    *NoHandleStatus = FileOpenByName(FileName, &State->File, CreateForReadWrite, 0);
+  } else {
+    ConsolePrint("Error!! File %s is %r\r\n", FileName, ExistStatus);
+  }
+  // A status that is no error cannot explain a missing handle.
+  if (!EFI_ERROR(*NoHandleStatus)) {
+    *NoHandleStatus = EFI_DEVICE_ERROR;
+  }
+}
+
+// Writes the image once, from the start of the file the creating open made, and
+// closes it: a failing close may have lost the data, so it counts as well.
+EFI_STATUS SaveImage(MainState *State) {
+  UINTN ByteCount = State->ImageSize;
+  EFI_STATUS Status = FileWrite(State->File, &ByteCount, State->ImageBuffer);
+  if (Status == EFI_SUCCESS && ByteCount != State->ImageSize) {
+    Status = EFI_DEVICE_ERROR;
+  }
+  EFI_STATUS CloseStatus = FileClose(&State->File);
+  State->File = nullptr;
+  if (Status == EFI_SUCCESS && EFI_ERROR(CloseStatus)) {
+    Status = CloseStatus;
+  }
+  return Status;
+}
+
+// ---- Write command -----------------------------------------------------------------
+
+// The reset that ends every path of the write command that did not touch the flash
+// or that completed it.
+VOID CloseAndReset(MainState *State) {
+  CloseImageFile(State);
+  SystemReset();
+}
+
+VOID ReportFile(MainState *State, const CHAR16 *FileName, EFI_STATUS Status) {
+  ConsolePrint("File '%s' is %r.\r\n", FileName, Status);
+  State->Status = Status;
+}
+
+// Opens the whole flash through the platform and replaces the two 8 MiB buffers
+// by 16 MiB ones. Returns FALSE when the protocol is not there: the command then
+// returns at once, without output and without a reset. *Status becomes the
+// preparation's status.
+BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
+  EFI_GUID Guid = FULL_FLASH_PREPARE_PROTOCOL_GUID;
+  VOID *Interface = nullptr;
+  EFI_STATUS LocateStatus = gFirmware.BootServices->LocateProtocol(&Guid, nullptr, &Interface);
+  if (LocateStatus == EFI_SUCCESS &&
+      (Interface == nullptr ||
+       static_cast<FULL_FLASH_PREPARE_PROTOCOL *>(Interface)->Prepare == nullptr)) {
+    LocateStatus = EFI_NOT_FOUND;
+  }
+  if (LocateStatus != EFI_SUCCESS) {
+    State->Status = LocateStatus;
+    CloseImageFile(State);
+    return FALSE;
+  }
+
+  State->FullFlashPrepare = Interface;
+  *Status = static_cast<FULL_FLASH_PREPARE_PROTOCOL *>(Interface)->Prepare(Interface, 0, 0);
+  if (*Status != EFI_SUCCESS) {
+    return TRUE;
+  }
+
+  UINT8 *ImageBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
+  UINT8 *CompareBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
+  if (ImageBuffer == nullptr || CompareBuffer == nullptr) {
+    if (ImageBuffer != nullptr) {
+      PoolFree(ImageBuffer);
+    }
+    if (CompareBuffer != nullptr) {
+      PoolFree(CompareBuffer);
+    }
+    *Status = EFI_OUT_OF_RESOURCES;
+    return TRUE;
+  }
+  PoolFree(State->ImageBuffer);
+  PoolFree(State->CompareBuffer);
+  State->ImageBuffer = ImageBuffer;
+  State->CompareBuffer = CompareBuffer;
+  State->ImageSize = WholeFlashImageSize;
+  State->WindowBase = WholeFlashWindowBase;
+  return TRUE;
+}
+
+// Reads the current flash contents under the first Bytes of the image, in pieces
+// the BIOS-address read accepts. FALSE when any of it could not be read.
+BOOLEAN ReadCurrentContents(MainState *State, UINTN Bytes) {
+  for (UINTN Done = 0; Done < Bytes;) {
+    UINTN Piece = Smaller(Bytes - Done, FlashReadPieceSize);
+    if (BiosFlashRead(State->CompareBuffer + Done, State->WindowBase + Done, Piece) !=
+        EFI_SUCCESS) {
+      return FALSE;
+    }
+    Done += Piece;
+  }
+  return TRUE;
+}
+
+// Erases and programs one block, then reads it back. When the flash could not be
+// read before, a read-back that fails as well leaves the block unverified.
+EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, BOOLEAN FlashReadable) {
+  UINT64 Address = State->WindowBase + Offset;
+  const UINT8 *Image = State->ImageBuffer + Offset;
+  EFI_STATUS Status = BiosFlashErase(Address, FlashBlockSize);
+  if (Status != EFI_SUCCESS) {
+    return Status;
+  }
+  UINT64 Length = FlashBlockSize;
+  Status = BiosFlashProgram(Address, Image, &Length);
+  if (Status != EFI_SUCCESS) {
+    return Status;
+  }
+  if (Length != FlashBlockSize) {
+    return EFI_DEVICE_ERROR;
+  }
+
+  // The comparison copy of this block is no longer needed: it takes the read-back.
+  UINT8 *ReadBack = State->CompareBuffer + Offset;
+  Status = BiosFlashRead(ReadBack, Address, FlashBlockSize);
+  if (Status != EFI_SUCCESS) {
+    return FlashReadable ? Status : EFI_SUCCESS;
+  }
+  if (MemCompare(ReadBack, Image, FlashBlockSize) != 0) {
+    return EFI_DEVICE_ERROR;
+  }
+  return EFI_SUCCESS;
+}
+
+// Reads the image from the file; FALSE (with the message) when not all of it came.
+BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
+                      UINTN *ImageBytes) {
+  UINTN ByteCount = State->ImageSize;
+  EFI_STATUS Status = FileRead(State->File, &ByteCount, State->ImageBuffer);
+  if (Status == EFI_SUCCESS && ByteCount > State->ImageSize) {
+    Status = EFI_BAD_BUFFER_SIZE;
+  } else if (Status == EFI_SUCCESS && ByteCount < Smaller(FileSize, State->ImageSize)) {
+    Status = EFI_END_OF_FILE;
+  }
+  if (Status != EFI_SUCCESS) {
+    ReportFile(State, FileName, Status);
+    return FALSE;
+  }
+  State->ImageSize = ByteCount;
+  *ImageBytes = ByteCount;
+  return TRUE;
+}
+
+// Compares, checks the plan against the flash protections, then erases and
+// programs the blocks that differ. Returns TRUE when the reset is to follow:
+// after a completed run, and after a refusal that left the flash untouched.
+BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) {
+  UINTN ImageBytes = 0;
+  if (!ReadImageFile(State, FileName, FileSize, &ImageBytes)) {
+    return TRUE;
+  }
+  ConsolePrint("Programming starting ");
+
+  UINTN BlockCount = (ImageBytes + FlashBlockSize - 1) / FlashBlockSize;
+  UINTN CoveredBytes = BlockCount * FlashBlockSize;
+  BOOLEAN FlashReadable = ReadCurrentContents(State, CoveredBytes);
+  if (CoveredBytes != ImageBytes) {
+    // The last block is completed with what the flash holds there now; without
+    // the current contents there is nothing sound to complete it with.
+    if (!FlashReadable) {
+      ConsolePrint("\r\n");
+      ReportFile(State, FileName, EFI_BAD_BUFFER_SIZE);
+      return TRUE;
+    }
+    MemCopy(State->ImageBuffer + ImageBytes, State->CompareBuffer + ImageBytes,
+            CoveredBytes - ImageBytes);
+  }
+
+  // A block is never skipped on the strength of contents not read from the flash.
+  BOOLEAN Rewrite[MaxFlashBlocks] = {};
+  UINTN RewriteCount = 0;
+  for (UINTN Block = 0; Block < BlockCount; Block++) {
+    UINTN Offset = Block * FlashBlockSize;
+    Rewrite[Block] =
+        !FlashReadable ||
+        MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset, FlashBlockSize) != 0;
+    RewriteCount += Rewrite[Block] ? 1 : 0;
+  }
+
+  // Refuse before the first erase rather than stop half-way at a protected block.
+  if (RewriteCount != 0) {
+    WriteProtectionMap Protection;
+    ReadWriteProtection(&Protection);
+    for (UINTN Block = 0; Block < BlockCount; Block++) {
+      UINT64 Address = State->WindowBase + Block * FlashBlockSize;
+      if (Rewrite[Block] && !FlashRangeWritable(&Protection, Address, FlashBlockSize)) {
+        ConsolePrint("\r\nError. Flash is write-protected at 0x%x.\r\n", Address);
+        State->Status = EFI_WRITE_PROTECTED;
+        CloseImageFile(State);
+        return FALSE;
+      }
+    }
+  }
+
+  for (UINTN Block = 0; Block < BlockCount; Block++) {
+    if (!Rewrite[Block]) {
+      continue;
+    }
+    UINTN Offset = Block * FlashBlockSize;
+    EFI_STATUS Status = RewriteBlock(State, Offset, FlashReadable);
+    if (Status != EFI_SUCCESS) {
+      ConsolePrint(
+          "\r\nError!! Writing the flash failed at 0x%x: %r. Do not reset; run the command "
+          "again.\r\n",
+          State->WindowBase + Offset, Status);
+      State->Status = Status;
+      CloseImageFile(State);
+      return FALSE;
+    }
+    ConsolePrint(".");
+  }
+  ConsolePrint(" completed.\r\n");
+  return TRUE;
+}
+
+}  // namespace
+
+VOID ReadCommand(MainState *State) {
+  const CHAR16 *FileName = GetPositionalValue(State->Params, 1);
+
+  // The existence test also sees directories.
+  SHELL_FILE_HANDLE Existing = nullptr;
+  EFI_STATUS ExistStatus = FileOpenByName(FileName, &Existing, OpenForRead, 0);
+  if (Existing != nullptr) {
+    FileClose(&Existing);
+  }
+  if (ExistStatus == EFI_SUCCESS) {
+    ConsolePrint("Error!! The file name is already exist!!\r\n");
+    State->Status = EFI_INVALID_PARAMETER;
+    return;
+  }
+  EFI_STATUS NoHandleStatus = EFI_SUCCESS;
+  CreateTargetFile(State, FileName, ExistStatus, &NoHandleStatus);
+
+  ConsolePrint("Now start read SPI, wait a minute...\r\n");
+  // Zero-filled first, so a failing read leaves no stale pool memory for the file.
+  MemZero(State->ImageBuffer, State->ImageSize);
+  EFI_STATUS ReadStatus = BiosFlashRead(State->ImageBuffer, State->WindowBase, State->ImageSize);
+  ConsolePrint("Read SPI is %r.\r\n", ReadStatus);
+
+  EFI_STATUS SaveStatus = State->File != nullptr ? SaveImage(State) : NoHandleStatus;
+  ConsolePrint("Save to file is %r.\r\n", SaveStatus);
+
+  // A saved file of a failed read is no good backup: the exit status says so.
+  State->Status = EFI_ERROR(ReadStatus) ? ReadStatus : SaveStatus;
+}
+
+VOID WriteCommand(MainState *State) {
+  const CHAR16 *FileName = GetPositionalValue(State->Params, 1);
+  State->File = nullptr;
+  EFI_STATUS Status = FileOpenByName(FileName, &State->File, OpenForRead, 0);
+
+  UINT64 FileSize = 0;
+  EFI_STATUS SizeStatus = EFI_NOT_FOUND;
+  if (State->File != nullptr) {
+    SizeStatus = FileGetSize(State->File, &FileSize);
+  }
+
+  UINTN PrintedSize = DefaultImageSize;
+  if (SizeStatus == EFI_SUCCESS && FileSize == WholeFlashImageSize) {
+    if (!EnterWholeFlashMode(State, &Status)) {
+      return;
+    }
+    PrintedSize = WholeFlashImageSize;
+  } else if (Status == EFI_SUCCESS && SizeStatus != EFI_SUCCESS) {
+    // Of a file of unknown size, a 16 MiB whole-flash image could be taken for
+    // the BIOS window.
+    Status = SizeStatus;
+  } else if (Status == EFI_SUCCESS && FileSize > DefaultImageSize) {
+    // Neither a BIOS window image nor a whole-flash image.
+    Status = EFI_BAD_BUFFER_SIZE;
+  }
+
+  ConsolePrint("Flash BIOS Size : 0x%x\n", static_cast<UINT64>(PrintedSize));
+  State->Status = Status;
+  if (Status != EFI_SUCCESS) {
+    ReportFile(State, FileName, Status);
+  } else if (!ProgramFlash(State, FileName, FileSize)) {
+    return;
+  }
+  CloseAndReset(State);
+}
+
+VOID SystemReset() {
+  ConsolePrint("System reset...\r\n");
+  PortWrite8(RST_CNT, 0x00);
+  PortWrite8(RST_CNT, RST_CNT_SYS_RST | RST_CNT_RST_CPU);
+}

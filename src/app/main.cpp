@@ -5,11 +5,17 @@
 #include "app/main_state.h"
 #include "base/firmware.h"
 #include "shell/console.h"
+#include "shell/debug_mask.h"
+#include "shell/file.h"
 #include "shell/params.h"
 
 namespace {
 
 VOID ReleaseMainState(MainState *State) {
+  if (State->File != nullptr) {
+    FileClose(&State->File);
+    State->File = nullptr;
+  }
   FreeParamList(State->Params);
   State->Params = nullptr;
   if (State->ImageBuffer != nullptr) {
@@ -63,12 +69,15 @@ VOID StartEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   gFirmware.ImageHandle = ImageHandle;
   gFirmware.SystemTable = SystemTable;
   gFirmware.BootServices = SystemTable->BootServices;
+  LocateHobList();
+  PublishDebugMask(ImageHandle);
   BindShell(ImageHandle);
 }
 
 VOID StopEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   (VOID) SystemTable;
   UnbindShell(ImageHandle);
+  WithdrawDebugMask(ImageHandle);
 }
 
 EFI_STATUS MainRoutine() {

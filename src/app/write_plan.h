@@ -1,0 +1,35 @@
+// Which flash blocks the write command may rewrite: checked against the
+// protections of the SPI controller before the first erase, so a protected
+// block never stops an update half-way.
+#pragma once
+
+#include "uefi/uefi.h"
+
+constexpr UINT32 FlashDescriptorRegionCount = 6;  // FREG0..FREG5
+constexpr UINT32 FlashProtectedRangeCount = 5;    // PR0..PR4
+
+struct FlashLinearRange {  // inclusive bounds
+  UINT64 Base;
+  UINT64 Limit;
+};
+
+// The protections in force, read once from the controller.
+struct WriteProtectionMap {
+  BOOLEAN CheckRegions;     // descriptor mode: FRAP BRWA governs the regions
+  UINT8 RegionWriteAccess;  // FRAP BRWA as the controller holds it now
+  UINT8 RegionsInUse;       // bit n: FREGn describes a region
+  FlashLinearRange Region[FlashDescriptorRegionCount];
+  UINT32 ProtectedCount;  // PRn with WPE set
+  FlashLinearRange Protected[FlashProtectedRangeCount];
+};
+
+// The flash-linear address at which the BIOS-address operations erase and
+// program the byte at Address; FALSE when it lies below the flash.
+BOOLEAN BiosAddressToFlashLinear(UINT64 Address, UINT64 *Linear);
+
+VOID ReadWriteProtection(WriteProtectionMap *Map);
+
+// TRUE when Length bytes at Address may be erased and programmed: inside the
+// window and the writable range, in no region without write access and in no
+// write-protected range.
+BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length);
