@@ -1,0 +1,283 @@
+// Flash operations addressed by BIOS memory address. Reads always, erases and
+// programs with a valid descriptor, go through the hardware-sequenced cycles on the
+// whole flash; without a descriptor erases and programs run as software-sequenced
+// cycles with the opcodes the part set-up loaded (slot 1 erase, slot 2 program,
+// prefix opcode 0 ahead of each).
+#include "flash/bios_flash.h"
+
+#include "flash/hw_access.h"
+#include "flash/part_table.h"
+#include "flash/spi_hwseq.h"
+
+namespace {
+
+// SPI MMIO, offsets from the controller's base.
+constexpr UINT32 SPI_FREG1 = 0x58;
+constexpr UINT32 FREG_BASE_MASK = 0x7FFF;
+constexpr UINT32 SPI_SSFSTS = 0xA0;         // status byte of SSFSTS_CTL
+constexpr UINT32 SPI_SSFSTS_CTL_HI = 0xA1;  // control word: SSFSTS_CTL bits 23:8
+constexpr UINT8 SSFSTS_SCIP = 1u << 0;
+constexpr UINT8 SSFSTS_FDONE = 1u << 2;
+constexpr UINT8 SSFSTS_FCERR = 1u << 3;
+constexpr UINT8 SSFSTS_AEL = 1u << 4;
+constexpr UINT8 SSFSTS_CLEAR = SSFSTS_FDONE | SSFSTS_FCERR | SSFSTS_AEL;
+
+// Control word fields (bit n is SSFSTS_CTL bit n + 8).
+constexpr UINT16 SSFC_KEEP_MASK = 0x8083;  // bits 0, 1, 7 and SME kept
+constexpr UINT16 SSFC_SCGO = 0x0002;
+constexpr UINT16 SSFC_ACS = 0x0004;
+constexpr UINT16 SSFC_SPOP = 0x0008;
+constexpr UINT32 SSFC_COP_SHIFT = 4;
+constexpr UINT16 SSFC_COP_MASK = 0x7;
+constexpr UINT32 SSFC_DBC_SHIFT = 8;
+constexpr UINT16 SSFC_DBC_MASK = 0x3F;
+constexpr UINT16 SSFC_DS = 0x4000;
+
+constexpr UINT8 OPMENU_SLOT_ERASE = 1;
+constexpr UINT8 OPMENU_SLOT_PROGRAM = 2;
+
+// The software-sequencing waits get the same bound as the hardware-sequenced one:
+// 600000 polls 10 microseconds apart, about 6 seconds.
+constexpr UINT32 SW_SEQ_POLLS = 600000;
+constexpr UINT64 SW_SEQ_POLL_DELAY_US = 10;
+
+constexpr UINT32 HW_SEQ_WRITE_PIECE = 4096;
+constexpr UINT64 FOUR_GIB = 0x100000000ULL;
+
+// The window bounds of read, erase and program: from Base - FlashOffset (the
+// flash below the window) to the window's last byte. One conversion serves every
+// operation, so the comparison read, the erase and the program of one BIOS
+// address always reach the same flash bytes.
+BOOLEAN BiosAddressToFlash(UINT64 Address, UINT64 *Flash) {
+  UINT64 Low = BiosWindow.Base - static_cast<UINT64>(BiosWindow.FlashOffset);
+  UINT64 High = BiosWindow.Base + BiosWindow.Size - 1;
+  if (Address < Low || Address > High) {
+    return FALSE;
+  }
+  *Flash = static_cast<UINT64>(BiosWindow.FlashOffset) + (Address - BiosWindow.Base);
+  return TRUE;
+}
+
+UINT64 WindowFlashEnd() {
+  return static_cast<UINT64>(BiosWindow.FlashOffset + static_cast<INT64>(BiosWindow.Size));
+}
+
+// Software-sequenced cycles address the chip directly, so they need an identified
+// part: the generic row's capacity is a guess that would move every address. They
+// also need the window to sit at the top of the flash, where the chipset maps the
+// BIOS: only then does the window conversion hit the bytes the processor boots from.
+EFI_STATUS CheckSoftwarePath() {
+  if (!SpiControllerReady()) {
+    return EFI_NOT_READY;
+  }
+  INT32 Row = SelectedFlashPartIndex();
+  if (Row < 0 || FlashPartTable[Row].Geometry->ChipId == FLASH_GENERIC_CHIP_ID) {
+    return EFI_UNSUPPORTED;
+  }
+  INT64 TopOffset = static_cast<INT64>(BiosWindow.FlashSize) - static_cast<INT64>(BiosWindow.Size);
+  if (BiosWindow.FlashOffset != TopOffset || BiosWindow.EraseBlockSize == 0) {
+    return EFI_UNSUPPORTED;
+  }
+  return EFI_SUCCESS;
+}
+
+BOOLEAN InWritableRange(UINT64 First, UINT64 Last) {
+  return First >= BiosWindow.WritableLow && Last <= BiosWindow.WritableHigh;
+}
+
+EFI_STATUS SwSeqErase(UINT64 Address, UINT64 Length) {
+  EFI_STATUS Status = CheckSoftwarePath();
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  UINT64 Flash = 0;
+  if (!BiosAddressToFlash(Address, &Flash)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  UINT64 Block = BiosWindow.EraseBlockSize;
+  Flash -= Flash % Block;  // the enclosing erase block
+  INT64 Remaining = static_cast<INT64>(Length);
+  while (Remaining > 0) {
+    // Blocks outside the writable range are left alone without a report.
+    if (InWritableRange(Flash, Flash + Block - 1)) {
+      Status = SwSeqCycle(static_cast<UINT32>(Flash), 0, OPMENU_SLOT_ERASE, FALSE, TRUE, FALSE);
+      if (EFI_ERROR(Status)) {
+        return Status;
+      }
+    }
+    Flash += Block;
+    Remaining -= static_cast<INT64>(Block);
+  }
+  return EFI_SUCCESS;
+}
+
+// One software-sequenced cycle per byte: the byte in FDATA0, then the program opcode.
+EFI_STATUS SwSeqProgram(UINT64 Flash, const UINT8 *Source, UINT64 Length) {
+  for (UINT64 I = 0; I < Length; I++) {
+    RegWrite8(SpiBarNow() + SPI_FDATA0, Source[I]);
+    EFI_STATUS Status =
+        SwSeqCycle(static_cast<UINT32>(Flash + I), 0, OPMENU_SLOT_PROGRAM, FALSE, TRUE, TRUE);
+    if (EFI_ERROR(Status)) {
+      return Status;  // the bytes before this one stay programmed
+    }
+  }
+  return EFI_SUCCESS;
+}
+
+// Polls the software-sequencing status byte until Done says so; FALSE when the
+// bound ran out.
+BOOLEAN SwSeqPoll(BOOLEAN (*Done)(UINT8 Status), UINT8 *Last) {
+  for (UINT32 Poll = 0; Poll < SW_SEQ_POLLS; Poll++) {
+    *Last = RegRead8(SpiBarNow() + SPI_SSFSTS);
+    if (Done(*Last)) {
+      return TRUE;
+    }
+    PmTimerDelay(SpiControllerState.AcpiIoBase, SW_SEQ_POLL_DELAY_US);
+  }
+  return FALSE;
+}
+
+BOOLEAN SwSeqIdle(UINT8 Status) { return (Status & SSFSTS_SCIP) == 0; }
+BOOLEAN SwSeqFinished(UINT8 Status) { return (Status & (SSFSTS_FDONE | SSFSTS_FCERR)) != 0; }
+
+}  // namespace
+
+EFI_STATUS BiosFlashRead(VOID *Buffer, UINT64 Address, UINT64 Length) {
+  UINT64 Flash = 0;
+  if (Address == 0 || Buffer == nullptr || Length > BiosWindow.Size ||
+      !BiosAddressToFlash(Address, &Flash)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  // The end of the range is left to the cycle layer, which refuses a range past the flash.
+  return SpiFlashRead(FlashRegionWholeFlash, static_cast<UINT32>(Flash),
+                      static_cast<UINT32>(Length), static_cast<UINT8 *>(Buffer));
+}
+
+EFI_STATUS BiosFlashErase(UINT64 Address, UINT64 Length) {
+  if (!BiosWindow.DescriptorMode) {
+    return SwSeqErase(Address, Length);
+  }
+  UINT64 Flash = 0;
+  if (!BiosAddressToFlash(Address, &Flash)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if ((Length & 0xFFF) != 0 || Flash + Length > WindowFlashEnd()) {
+    return EFI_INVALID_PARAMETER;
+  }
+  EFI_STATUS Status =
+      SpiFlashErase(FlashRegionWholeFlash, static_cast<UINT32>(Flash), static_cast<UINT32>(Length));
+  return EFI_ERROR(Status) ? Status : EFI_SUCCESS;
+}
+
+EFI_STATUS BiosFlashProgram(UINT64 Address, const VOID *Buffer, UINT64 *Length) {
+  if (Length == nullptr || Buffer == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (!BiosWindow.DescriptorMode) {
+    EFI_STATUS Status = CheckSoftwarePath();
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+  }
+  UINT64 Flash = 0;
+  if (!BiosAddressToFlash(Address, &Flash)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  UINT64 N = *Length;
+  if (!InWritableRange(Flash, Flash + N - 1)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (!BiosWindow.DescriptorMode) {
+    return SwSeqProgram(Flash, static_cast<const UINT8 *>(Buffer), N);
+  }
+  UINT32 Written = static_cast<UINT32>(N);
+  EFI_STATUS Status = BiosFlashWrite(Address, &Written, Buffer);
+  *Length = (*Length & 0xFFFFFFFF00000000ULL) | Written;
+  return EFI_ERROR(Status) ? Status : EFI_SUCCESS;
+}
+
+EFI_STATUS BiosFlashWrite(UINT64 Address, UINT32 *Length, const VOID *Buffer) {
+  UINT64 Flash = 0;
+  if (Length == nullptr || Buffer == nullptr || !BiosAddressToFlash(Address, &Flash)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  UINT32 N = *Length;
+  if (Flash + N > WindowFlashEnd()) {
+    return EFI_INVALID_PARAMETER;
+  }
+  // The cycle layer only reads from a write buffer.
+  UINT8 *Source = const_cast<UINT8 *>(static_cast<const UINT8 *>(Buffer));
+  EFI_STATUS Status = EFI_SUCCESS;
+  while (N > 0) {
+    UINT32 Piece = N < HW_SEQ_WRITE_PIECE ? N : HW_SEQ_WRITE_PIECE;
+    Status = SpiFlashWrite(FlashRegionWholeFlash, static_cast<UINT32>(Flash), Piece, Source);
+    if (EFI_ERROR(Status)) {
+      break;
+    }
+    Flash += Piece;
+    Source += Piece;
+    N -= Piece;
+  }
+  *Length -= N;  // the failed piece and the rest are not counted
+  return Status;
+}
+
+EFI_STATUS TranslateBiosAddress(UINT64 Address, UINT64 *ImageAddress) {
+  if (ImageAddress == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  UINT64 Mmio = SpiBarNow();
+  if ((RegRead32(Mmio + SPI_HSFSTS_CTL) & SPI_HSFSTS_CTL_FDV) == 0) {
+    return EFI_UNSUPPORTED;
+  }
+  if (Address < BiosWindow.Base) {
+    return EFI_UNSUPPORTED;
+  }
+  UINT64 BiosRegionBase = static_cast<UINT64>(RegRead32(Mmio + SPI_FREG1) & FREG_BASE_MASK) << 12;
+  *ImageAddress = BiosRegionBase + (Address - BiosWindow.Base) + FOUR_GIB - BiosWindow.FlashSize;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SwSeqCycle(UINT32 FlashAddress, UINT8 CountCode, UINT8 Slot, BOOLEAN PrefixFlag,
+                      BOOLEAN AtomicFlag, BOOLEAN DataFlag) {
+  // The waits run on the PM timer; without an ACPI base its port would be 0x08.
+  if (!SpiControllerReady()) {
+    return EFI_NOT_READY;
+  }
+  EFI_STATUS Status = SwSeqWaitIdle();
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  UINT16 Control = static_cast<UINT16>((CountCode & SSFC_DBC_MASK) << SSFC_DBC_SHIFT |
+                                       (Slot & SSFC_COP_MASK) << SSFC_COP_SHIFT | SSFC_SCGO);
+  if (DataFlag) {
+    Control |= SSFC_DS;
+  }
+  if (PrefixFlag) {
+    Control |= SSFC_SPOP;
+  }
+  if (AtomicFlag) {
+    Control |= SSFC_ACS;
+  }
+  RegWrite32(SpiBarNow() + SPI_FADDR, FlashAddress);
+  RegAndOr16(SpiBarNow() + SPI_SSFSTS_CTL_HI, SSFC_KEEP_MASK, Control);  // SCGO starts it
+  return SwSeqWaitDone();
+}
+
+EFI_STATUS SwSeqWaitIdle() {
+  UINT8 Last = 0;
+  if (!SwSeqPoll(SwSeqIdle, &Last)) {
+    return EFI_DEVICE_ERROR;
+  }
+  RegOr8(SpiBarNow() + SPI_SSFSTS, SSFSTS_CLEAR);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SwSeqWaitDone() {
+  UINT8 Last = 0;
+  if (!SwSeqPoll(SwSeqFinished, &Last)) {
+    return EFI_DEVICE_ERROR;
+  }
+  RegOr8(SpiBarNow() + SPI_SSFSTS, SSFSTS_CLEAR);
+  return (Last & (SSFSTS_FCERR | SSFSTS_AEL)) != 0 ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+}

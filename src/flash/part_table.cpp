@@ -1,0 +1,378 @@
+// Identification of the installed flash chip from the part table, programming of
+// the controller for it, and the BIOS window: where the memory-mapped BIOS lies in
+// the flash and what may be written.
+#include "flash/part_table.h"
+
+#include "base/firmware.h"
+#include "flash/hw_access.h"
+#include "flash/spi_hwseq.h"
+
+BiosWindowRecord BiosWindow = {0, 0, 0, 0, 0, 0, 0, 0, TRUE};
+
+namespace {
+
+constexpr UINT64 BIOS_WINDOW_BASE = 0xFF800000;
+constexpr UINT64 BIOS_WINDOW_SIZE = 0x800000;
+constexpr UINT64 SPI_BAR0_ADDRESS = 0xE00FD010;  // BAR0 of PCI 0:31.5
+
+// SPI MMIO, offsets from the controller's base.
+constexpr UINT32 SPI_BFPREG = 0x00;
+constexpr UINT8 HSFSTS_STATUS_CLEAR = 0x07;  // FDONE, FCERR, AEL (write one to clear)
+constexpr UINT32 SPI_SSFSTS_CTL = 0xA0;
+constexpr UINT8 SSFSTS_STATUS_CLEAR = 0x0C;  // FDONE, FCERR
+constexpr UINT32 SPI_PREOP = 0xA4;
+constexpr UINT32 SPI_OPTYPE = 0xA6;
+constexpr UINT32 SPI_OPMENU_LOW = 0xA8;
+constexpr UINT32 SPI_OPMENU_HIGH = 0xAC;
+constexpr UINT32 BFPREG_FIELD_MASK = 0x7FFF;
+constexpr UINT32 FLMSTR1_WRITE_ACCESS_LOW = 0x0F000000;  // bits 27:24
+
+// LVSCC/UVSCC fields.
+constexpr UINT32 VSCC_BES_256 = 0;
+constexpr UINT32 VSCC_BES_4K = 1;
+constexpr UINT32 VSCC_BES_64K = 3;
+constexpr UINT32 VSCC_WG_64 = 1u << 2;
+constexpr UINT32 VSCC_WSR = 1u << 3;
+constexpr UINT32 VSCC_WEWS = 1u << 4;
+constexpr UINT32 VSCC_EO_SHIFT = 8;
+
+constexpr UINT8 OPCODE_WRITE_ENABLE = 0x06;
+constexpr UINT8 OPCODE_ENABLE_WRITE_STATUS = 0x50;
+
+constexpr UINT32 DENSITY_UNIT = 0x80000;  // density code 0: 512 KiB
+constexpr UINT32 DENSITY_CODE_MAX = 7;
+constexpr UINT32 ID_BUFFER_BYTES = 8;
+
+// The scan's position and the candidate it builds.
+UINT32 RowIndex = 0;
+INT32 SelectedRow = -1;
+FlashDeviceInfo Candidate = {};
+SpiControllerConfig CandidateConfig = {};
+SpiControllerSettings SettingsCopy = {};
+FlashGeometry GeometryCopy = {};
+
+UINT32 DensityBytes(UINT32 Code) { return Code <= DENSITY_CODE_MAX ? DENSITY_UNIT << Code : 0; }
+
+UINT32 ReadDescriptorDword(UINT64 Mmio, UINT32 FdocValue) {
+  RegWrite32(Mmio + SPI_FDOC, FdocValue);
+  return RegRead32(Mmio + SPI_FDOD);
+}
+
+BOOLEAN DescriptorValid(UINT64 Mmio) {
+  return (RegRead32(Mmio + SPI_HSFSTS_CTL) & SPI_HSFSTS_CTL_FDV) != 0;
+}
+
+UINT8 CapacitySizeCode(UINT32 Capacity) {
+  switch (Capacity) {
+    case 0x20000:
+      return 1;
+    case 0x40000:
+      return 2;
+    case 0x80000:
+      return 3;
+    case 0x100000:
+      return 4;
+    case 0x200000:
+      return 5;
+    case 0x400000:
+      return 6;
+    case 0x800000:
+      return 7;
+    case 0x1000000:
+      return 8;
+    case 0x2000000:
+      return 9;
+  }
+  return 255;
+}
+
+// The generic row's size code from the descriptor's first component.
+UINT8 DensitySizeCode(UINT32 Size) {
+  switch (Size) {
+    case 0x80000:
+      return 3;
+    case 0x100000:
+      return 4;
+    case 0x200000:
+      return 5;
+    case 0x400000:
+      return 6;
+    case 0x800000:
+      return 7;
+    case 0x1000000:
+      return 8;
+    case 0x2000000:
+      return 9;
+    case 0x4000000:
+      return 10;
+  }
+  return 255;
+}
+
+UINT32 PackOptions(const UINT8 *OptionBytes) {
+  return (OptionBytes[0] & 1u) << 0 | (OptionBytes[1] & 1u) << 1 | (OptionBytes[2] & 1u) << 2 |
+         (OptionBytes[3] & 1u) << 3 | (OptionBytes[4] & 7u) << 4 | (OptionBytes[5] & 7u) << 7 |
+         (OptionBytes[6] & 1u) << 10;
+}
+
+UINT32 LittleEndianDword(const UINT8 *Bytes) {
+  return static_cast<UINT32>(Bytes[0]) | static_cast<UINT32>(Bytes[1]) << 8 |
+         static_cast<UINT32>(Bytes[2]) << 16 | static_cast<UINT32>(Bytes[3]) << 24;
+}
+
+// Copies a name into a zero-filled field; a name of the full width keeps no terminator.
+VOID CopyName(CHAR8 *Destination, const CHAR8 *Source) {
+  MemZero(Destination, FLASH_NAME_BYTES);
+  for (UINT32 I = 0; I < FLASH_NAME_BYTES && Source[I] != 0; I++) {
+    Destination[I] = Source[I];
+  }
+}
+
+// Reads the chip's identification bytes; an unread byte stays 0, so a failed read
+// cannot match a row.
+UINT32 ReadChipId(UINT32 ByteCount) {
+  UINT8 Id[ID_BUFFER_BYTES] = {};
+  if (ByteCount > ID_BUFFER_BYTES) {
+    ByteCount = ID_BUFFER_BYTES;
+  }
+  SpiFlashReadJedecId(0, ByteCount, Id);
+  return LittleEndianDword(Id);
+}
+
+// The writable range of a valid descriptor: the whole flash when the host may write
+// any of regions 4..7 in FLMSTR1, otherwise the BIOS region as BFPREG gives it.
+VOID SetDescriptorWritableRange(UINT64 Mmio) {
+  UINT32 Flmstr1 = ReadDescriptorDword(Mmio, SPI_FDOC_FLMSTR1);
+  if ((Flmstr1 & FLMSTR1_WRITE_ACCESS_LOW) != 0) {
+    return;
+  }
+  UINT32 Bfpreg = RegRead32(Mmio + SPI_BFPREG);
+  UINT64 Base = static_cast<UINT64>(Bfpreg & BFPREG_FIELD_MASK) << 12;
+  UINT64 Limit = static_cast<UINT64>((Bfpreg >> 16) & BFPREG_FIELD_MASK) << 12;
+  if (Base < Limit) {
+    BiosWindow.WritableLow = Base;
+    BiosWindow.WritableHigh = Limit | 0xFFF;
+  }
+}
+
+}  // namespace
+
+UINT64 SpiBarNow() {
+  // Only the hardware-sequenced layer moves BAR0; follow it once it has.
+  UINT32 Decoding = SpiDecodingBar();
+  if (Decoding != 0) {
+    BiosWindow.SpiBar = Decoding;
+  }
+  return BiosWindow.SpiBar;
+}
+
+EFI_STATUS BiosWindowInit() {
+  // A fresh window for this run: only the steps below and the part set-up fill it.
+  BiosWindow = {0, 0, 0, 0, 0, 0, 0, 0, TRUE};
+  BiosWindow.Size = BIOS_WINDOW_SIZE;
+  BiosWindow.Base = BIOS_WINDOW_BASE;
+  BiosWindow.SpiBar = RegRead32(SPI_BAR0_ADDRESS) & SPI_BAR0_MASK;
+  ComputeBiosFlashOffset();
+  return EFI_SUCCESS;
+}
+
+VOID ComputeBiosFlashOffset() {
+  UINT8 Count = 0;
+  if (EFI_ERROR(GetFlashComponentCount(&Count))) {
+    return;
+  }
+  UINT32 Flcomp = ReadDescriptorDword(SpiBarNow(), SPI_FDOC_FLCOMP) & 0xFF;
+  UINT32 Total = DensityBytes(Flcomp & 0xF);
+  if (Count == 2) {
+    Total += DensityBytes((Flcomp >> 4) & 0xF);
+  }
+  // The window holds the top of the flash; negative when the flash is smaller.
+  BiosWindow.FlashOffset = static_cast<INT64>(Total) - static_cast<INT64>(BiosWindow.Size);
+}
+
+EFI_STATUS GetFlashComponentCount(UINT8 *Count) {
+  UINT64 Mmio = SpiBarNow();
+  if (!DescriptorValid(Mmio)) {
+    return EFI_UNSUPPORTED;
+  }
+  *Count = static_cast<UINT8>(((ReadDescriptorDword(Mmio, SPI_FDOC_FLMAP0) >> 8) & 3) + 1);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS DecodeFlashDensity(UINT8 ComponentCount, FlashDeviceInfo *Info,
+                              SpiControllerConfig *Config) {
+  EFI_STATUS Status = EFI_SUCCESS;
+  UINT32 Flcomp = ReadDescriptorDword(SpiBarNow(), SPI_FDOC_FLCOMP);
+  UINT32 Code1 = Flcomp & 0xF;
+  UINT32 Size1 = DensityBytes(Code1);
+  if (Code1 > DENSITY_CODE_MAX) {
+    Status = EFI_DEVICE_ERROR;
+  }
+  UINT32 Size2 = 0;
+  if (ComponentCount == 2) {
+    UINT32 Code2 = (Flcomp >> 4) & 0xF;
+    Size2 = DensityBytes(Code2);
+    if (Code2 > DENSITY_CODE_MAX) {
+      Status = EFI_DEVICE_ERROR;
+    }
+  }
+  BiosWindow.FlashSize = Size1 + Size2;
+  // The generic row knows no size of its own: it takes the first component's.
+  if (Info->ChipId == FLASH_GENERIC_CHIP_ID) {
+    Config->Capacity = Size1;
+    Info->SizeCode = DensitySizeCode(Size1);
+    UINT32 SectorBytes = static_cast<UINT32>(Info->SectorUnits) * 256;
+    if (SectorBytes != 0) {
+      Info->SectorCount = static_cast<UINT16>(Size1 / SectorBytes);
+    }
+  }
+  return Status;
+}
+
+UINT32 ComputeVsccValue(const SpiControllerConfig *Config) {
+  UINT32 Bes = VSCC_BES_256;
+  if (Config->EraseBlockSize == 4096) {
+    Bes = VSCC_BES_4K;
+  } else if (Config->EraseBlockSize == 65536) {
+    Bes = VSCC_BES_64K;
+  }
+  UINT32 Value = static_cast<UINT32>(Config->OpcodeMenu[1]) << VSCC_EO_SHIFT | Bes;
+  if ((Config->Options & SPI_OPTION_WRITE_GRANULARITY_64) != 0) {
+    Value |= VSCC_WG_64;
+  }
+  if ((Config->Options & SPI_OPTION_WRITE_STATUS_REQUIRED) != 0) {
+    Value |= VSCC_WSR;
+  }
+  if ((Config->Options & SPI_OPTION_FIXED_WRITE_STATUS_METHOD) == 0) {
+    const UINT8 *Prefix = Config->PrefixOpcodes;
+    if (Prefix[0] == OPCODE_WRITE_ENABLE || Prefix[1] == OPCODE_WRITE_ENABLE) {
+      Value |= VSCC_WEWS;
+    } else if (Prefix[0] == OPCODE_ENABLE_WRITE_STATUS || Prefix[1] == OPCODE_ENABLE_WRITE_STATUS) {
+      Value |= VSCC_WSR;
+    }
+  }
+  return Value;
+}
+
+EFI_STATUS LoadFlashDeviceInfo(FlashDeviceInfo *Info) {
+  const FlashPartEntry &Row = FlashPartTable[RowIndex];
+  Info->Format = GeometryCopy.Format;
+  Info->ChipId = GeometryCopy.ChipId;
+  Info->SecondId = GeometryCopy.SecondId;
+  Info->SectorUnits = GeometryCopy.SectorUnits;
+  Info->SectorCount = GeometryCopy.SectorCount;
+  Info->Reserved = 0xFFFF;
+  CopyName(Info->VendorName, Row.VendorName);
+  CopyName(Info->PartName, Row.PartName);
+
+  UINT32 Capacity = static_cast<UINT32>(GeometryCopy.SectorUnits) * GeometryCopy.SectorCount * 256;
+  Info->SizeCode = CapacitySizeCode(Capacity);
+
+  SpiControllerConfig &Config = CandidateConfig;
+  MemCopy(Config.OpcodeMenu, SettingsCopy.OpcodeMenu, sizeof(Config.OpcodeMenu));
+  Config.OpcodeTypes = SettingsCopy.OpcodeTypes;
+  Config.PrefixOpcodes[0] = SettingsCopy.PrefixOpcodes[0];
+  Config.PrefixOpcodes[1] = SettingsCopy.PrefixOpcodes[1];
+  Config.Options = PackOptions(SettingsCopy.OptionBytes);
+  MemCopy(Config.AuxBytes, SettingsCopy.AuxBytes, sizeof(Config.AuxBytes));
+  Config.Capacity = Capacity;  // from the geometry, not the record's own field
+  Config.EraseBlockSize = SettingsCopy.EraseBlockSize;
+  Config.LastWord = SettingsCopy.LastWord;
+  Info->Config = &Config;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info) {
+  const SpiControllerConfig *Config = Info->Config;
+  UINT64 Mmio = SpiBarNow();
+  RegOr8(Mmio + SPI_HSFSTS_CTL, HSFSTS_STATUS_CLEAR);
+  RegOr8(Mmio + SPI_SSFSTS_CTL, SSFSTS_STATUS_CLEAR);
+  RegWrite32(Mmio + SPI_OPMENU_LOW, LittleEndianDword(&Config->OpcodeMenu[0]));
+  RegWrite32(Mmio + SPI_OPMENU_HIGH, LittleEndianDword(&Config->OpcodeMenu[4]));
+  RegWrite16(Mmio + SPI_OPTYPE, Config->OpcodeTypes);
+  RegWrite16(Mmio + SPI_PREOP,
+             static_cast<UINT16>(Config->PrefixOpcodes[0] | Config->PrefixOpcodes[1] << 8));
+  UINT32 Vscc = ComputeVsccValue(Config);
+  RegWrite32(Mmio + SPI_LVSCC, Vscc);
+  RegWrite32(Mmio + SPI_UVSCC, Vscc);
+
+  if (Info->ChipId != FLASH_GENERIC_CHIP_ID) {
+    UINT32 IdBytes =
+        (Config->Options >> SPI_OPTION_ID_BYTE_COUNT_SHIFT) & SPI_OPTION_ID_BYTE_COUNT_MASK;
+    if (ReadChipId(IdBytes) != Info->ChipId) {
+      return EFI_UNSUPPORTED;
+    }
+  }
+  BiosWindow.FlashSize = Config->Capacity;
+  BiosWindow.EraseBlockSize = Config->EraseBlockSize;
+
+  UINT8 Count = 0;
+  if (!EFI_ERROR(GetFlashComponentCount(&Count))) {
+    EFI_STATUS Status = DecodeFlashDensity(Count, Info, Info->Config);
+    if (EFI_ERROR(Status)) {
+      return Status;
+    }
+  }
+  BiosWindow.WritableLow = 0;
+  BiosWindow.WritableHigh = static_cast<UINT32>(BiosWindow.FlashSize - 1);
+
+  // The identification cycle may have moved BAR0: ask again for the base.
+  Mmio = SpiBarNow();
+  if (!DescriptorValid(Mmio)) {
+    BiosWindow.DescriptorMode = FALSE;
+    return EFI_SUCCESS;
+  }
+  BiosWindow.DescriptorMode = TRUE;
+  SetDescriptorWritableRange(Mmio);
+  return EFI_SUCCESS;
+}
+
+FlashDeviceInfo *TryFlashPart() {
+  const FlashPartEntry &Row = FlashPartTable[RowIndex];
+  GeometryCopy = *Row.Geometry;
+  // Only the packed record of format 3 is known; no row uses another.
+  if (GeometryCopy.Format != FLASH_GEOMETRY_FORMAT) {
+    return nullptr;
+  }
+  SettingsCopy = *Row.Settings;
+  LoadFlashDeviceInfo(&Candidate);
+  if (ConfigureSpiForPart(&Candidate) != EFI_SUCCESS) {
+    return nullptr;
+  }
+  return &Candidate;
+}
+
+VOID DetectFlashPart() {
+  RowIndex = 0;
+  SelectedRow = -1;
+  if (FlashPartTable[0].ScanKey != 0) {
+    for (;;) {
+      if (TryFlashPart() != nullptr) {
+        SelectedRow = static_cast<INT32>(RowIndex);
+        return;
+      }
+      if (RowIndex + 1 >= FLASH_PART_COUNT) {
+        break;  // a table without its generic row ends here
+      }
+      RowIndex++;
+      UINT64 Key = FlashPartTable[RowIndex].ScanKey;
+      if (Key == FLASH_GENERIC_CHIP_ID || Key == 0) {
+        break;
+      }
+    }
+  }
+  // The generic row: never identified, sized from the descriptor.
+  if (TryFlashPart() != nullptr) {
+    SelectedRow = static_cast<INT32>(RowIndex);
+  }
+}
+
+INT32 SelectedFlashPartIndex() { return SelectedRow; }
+
+const CHAR8 *SelectedFlashVendorName() {
+  return SelectedRow < 0 ? nullptr : FlashPartTable[SelectedRow].VendorName;
+}
+
+const CHAR8 *SelectedFlashPartName() {
+  return SelectedRow < 0 ? nullptr : FlashPartTable[SelectedRow].PartName;
+}
