@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 
 #include "flash/part_table.h"
 #include "host/firmware_model.h"
@@ -57,7 +58,9 @@ bool OpenOutputs(const SimOptions &Options, OutputFiles *Files, std::string *Mes
 std::optional<FlashPartChoice> SelectedPart() {
   INT32 Index = SelectedFlashPartIndex();
   if (Index < 0) return std::nullopt;
-  return FlashPartChoice{Index, "", ""};
+  const CHAR8 *Vendor = SelectedFlashVendorName();
+  const CHAR8 *Part = SelectedFlashPartName();
+  return FlashPartChoice{Index, Vendor != nullptr ? Vendor : "", Part != nullptr ? Part : ""};
 }
 
 }  // namespace
@@ -108,6 +111,11 @@ int main(int Argc, char **Argv) {
   std::cerr << ExitStatusLine(Summary.Status) << "\n";
   if (Summary.Reset != SimResetNone) {
     std::cerr << "pchflash-sim: platform reset (" << ResetKindName(Summary.Reset) << ")\n";
+  }
+  if (Options.Summary) {
+    std::istringstream Lines(SummaryText(Summary));
+    for (std::string Line; std::getline(Lines, Line);)
+      std::cerr << "pchflash-sim: " << Line << "\n";
   }
 
   bool OutputsWritten = true;

@@ -124,3 +124,60 @@ nlohmann::json ReportJson(const SimRunSummary &Summary) {
   Report["interrupted"] = Summary.Interrupted;
   return Report;
 }
+
+uint64_t BlocksTouched(const std::vector<FlashByteRange> &Ranges) {
+  constexpr uint64_t BlockSize = 0x10000;
+  uint64_t Blocks = 0;
+  uint64_t NextFree = 0;  // first block not yet counted (ranges are sorted and merged)
+  for (const FlashByteRange &Range : MergeRanges(Ranges)) {
+    uint64_t First = std::max(Range.Start / BlockSize, NextFree);
+    uint64_t End = (Range.End + BlockSize - 1) / BlockSize;
+    if (End > First) Blocks += End - First;
+    NextFree = std::max(NextFree, End);
+  }
+  return Blocks;
+}
+
+std::string SummaryText(const SimRunSummary &Summary) {
+  std::string Text;
+  char Line[256];
+  if (Summary.FlashPart) {
+    std::snprintf(Line, sizeof(Line), "flash part: row %d, %s %s%s\n", Summary.FlashPart->Index,
+                  Summary.FlashPart->Vendor.c_str(), Summary.FlashPart->Part.c_str(),
+                  Summary.DescriptorMode ? ", descriptor mode" : ", software sequencing");
+  } else {
+    std::snprintf(Line, sizeof(Line), "flash part: none selected\n");
+  }
+  Text += Line;
+  const uint64_t *C = Summary.HwCycles;
+  std::snprintf(Line, sizeof(Line),
+                "cycles: read %" PRIu64 ", write %" PRIu64 ", erase_4k %" PRIu64
+                ", erase_64k %" PRIu64 ", read_sfdp %" PRIu64 ", read_jedec_id %" PRIu64
+                ", write_status %" PRIu64 ", read_status %" PRIu64 ", swseq %" PRIu64 "\n",
+                C[SimCycleRead], C[SimCycleWrite], C[SimCycleErase4k], C[SimCycleErase64k],
+                C[SimCycleReadSfdp], C[SimCycleReadJedecId], C[SimCycleWriteStatus],
+                C[SimCycleReadStatus], Summary.SwCycles);
+  Text += Line;
+  const struct {
+    const char *Name;
+    const std::vector<FlashByteRange> &Ranges;
+  } Lists[] = {{"erased", Summary.Erased}, {"programmed", Summary.Programmed}};
+  for (const auto &List : Lists) {
+    uint64_t Bytes = 0;
+    for (const FlashByteRange &Range : List.Ranges) Bytes += Range.End - Range.Start;
+    std::snprintf(Line, sizeof(Line),
+                  "%s: %" PRIu64 " bytes in %zu range(s), %" PRIu64 " block(s) of 64 KiB\n",
+                  List.Name, Bytes, List.Ranges.size(), BlocksTouched(List.Ranges));
+    Text += Line;
+    for (const FlashByteRange &Range : List.Ranges) {
+      std::snprintf(Line, sizeof(Line), "  0x%07" PRIX64 "-0x%07" PRIX64 "\n", Range.Start,
+                    Range.End - 1);
+      Text += Line;
+    }
+  }
+  std::snprintf(Line, sizeof(Line), "modelled time: %.6f s%s\n",
+                static_cast<double>(Summary.ModelledTimeNs) / 1e9,
+                Summary.Interrupted ? " (power lost during the run)" : "");
+  Text += Line;
+  return Text;
+}

@@ -55,3 +55,10 @@ const char *ResetKindName(SimResetKind Reset);  // "none", "hard", "full"
 void CollectPlatformSummary(const SimPlatform *Platform, SimRunSummary *Summary);
 
 nlohmann::json ReportJson(const SimRunSummary &Summary);
+
+// Number of distinct 64 KiB blocks that the ranges touch.
+uint64_t BlocksTouched(const std::vector<FlashByteRange> &Ranges);
+
+// A few lines for a person (--summary): part, cycles, erased and programmed ranges,
+// modelled time. Each line ends with "\n".
+std::string SummaryText(const SimRunSummary &Summary);

@@ -59,6 +59,7 @@ struct RawOptions {
   std::string VolumeBytes;
   std::vector<std::string> FileFaults;
   std::string Report;
+  bool Summary = false;
 };
 
 class OptionError {
@@ -209,6 +210,10 @@ void AddOptions(CLI::App *App, RawOptions *Raw) {
                   "N: power is lost after the N-th flash-modifying cycle");
   App->add_option("--trace", Raw->Trace, "FILE: every hardware access and barrier");
   App->add_option("--report", Raw->Report, "FILE: JSON report of the run");
+  App->add_flag("--summary", Raw->Summary,
+                "After the run, the flash part, cycles, erased and programmed ranges and the "
+                "modelled time on standard error")
+      ->disable_flag_override();
 }
 
 void ConvertFirmwareOptions(const RawOptions &Raw, SimOptions *Options) {
@@ -318,6 +323,7 @@ void ConvertFiles(const RawOptions &Raw, SimOptions *Options) {
   Options->SaveFlashFile = Raw.SaveFlash;
   Options->TraceFile = Raw.Trace;
   Options->ReportFile = Raw.Report;
+  Options->Summary = Raw.Summary;
   if (!Raw.Flash.empty()) {
     Options->InitialFlash = ReadWholeFile("--flash", Raw.Flash);
     const uint64_t Expected = SimConfigFlashSize(&Options->Platform);

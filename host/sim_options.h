@@ -17,6 +17,7 @@ struct SimOptions {
   std::string SaveFlashFile;
   std::string TraceFile;
   std::string ReportFile;
+  bool Summary = false;                // a short account of the run on standard error
   std::vector<std::string> Arguments;  // the application's arguments, after Argv[0]
 };
 
