@@ -20,3 +20,13 @@ UINTN ConsolePrintList(const CHAR8 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Con
 UINTN FormatToBuffer(VOID *Buffer, UINTN CapacityChars, FormatOutputWidth Width,
                      const CHAR8 *Format, va_list Arguments);
 UINTN FormatInto(CHAR8 *Buffer, UINTN CapacityChars, const CHAR8 *Format, ...);
+
+// Engine pieces, exposed for the formatter's own tests.
+// Writes a zero character at Scratch[0], then the digits of Value from the least
+// significant upwards; returns the position of the most significant digit.
+CHAR8 *DigitsReversed(CHAR8 *Scratch, UINT64 Value, UINT32 Radix);
+// Writes Character Count times (nothing when Count <= 0) while Output lies before
+// EndMark, advancing by the output width; returns the new output position.
+UINT8 *FillRepeat(UINT8 *Output, const UINT8 *EndMark, INTN Count, CHAR16 Character,
+                  FormatOutputWidth Width);
+UINT64 DivRem64(UINT64 Value, UINT32 Divisor, UINT32 *Remainder);

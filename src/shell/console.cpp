@@ -1,0 +1,516 @@
+// Console output: an 8-bit format text with arguments, formatted into a pool
+// buffer and written to ConOut with OutputString.
+#include "shell/console.h"
+
+#include "base/firmware.h"
+
+const CHAR8 *const StatusTextTable[39] = {
+    "Success",                // 0
+    "Warning Unknown Glyph",  // warning 1
+    "Warning Delete Failure",
+    "Warning Write Failure",
+    "Warning Buffer Too Small",
+    "Warning Stale Data",  // warning 5
+    "Load Error",          // error 1
+    "Invalid Parameter",
+    "Unsupported",
+    "Bad Buffer Size",
+    "Buffer Too Small",
+    "Not Ready",
+    "Device Error",
+    "Write Protected",
+    "Out of Resources",
+    "Volume Corrupt",  // error 10
+    "Volume Full",
+    "No Media",
+    "Media changed",
+    "Not Found",
+    "Access Denied",
+    "No Response",
+    "No mapping",
+    "Time out",
+    "Not started",
+    "Already started",  // error 20
+    "Aborted",
+    "ICMP Error",
+    "TFTP Error",
+    "Protocol Error",
+    "Incompatible Version",
+    "Security Violation",
+    "CRC Error",
+    "End of Media",
+    "Reserved (29)",
+    "Reserved (30)",  // error 30
+    "End of File",
+    "Invalid Language",
+    "Compromised Data",  // error 33
+};
+
+namespace {
+
+constexpr CHAR8 DigitCharacters[] = "0123456789ABCDEF";
+constexpr UINT64 WarningCount = 5;
+constexpr UINT64 ErrorCount = 33;
+// The first error's entry: errors 1..33 follow success and the five warnings.
+constexpr UINT64 FirstErrorIndex = WarningCount + 1;
+
+// Widths and precisions beyond any print buffer behave alike; capping them keeps
+// the arithmetic below from wrapping.
+constexpr UINT64 FieldLimit = 0xFFFFFFFF;
+
+constexpr CHAR16 LineFeed = 0x0A;
+constexpr CHAR16 CarriageReturn = 0x0D;
+
+struct Output {
+  UINT8 *Position;
+  const UINT8 *EndMark;
+  FormatOutputWidth Width;
+};
+
+struct Directive {
+  BOOLEAN LeftJustify;
+  BOOLEAN PlusPrefix;
+  BOOLEAN BlankPrefix;
+  BOOLEAN Separators;
+  BOOLEAN ZeroFill;
+  BOOLEAN Long;
+  BOOLEAN WidthGiven;
+  BOOLEAN PrecisionGiven;
+  UINT64 Width;
+  UINT64 Precision;
+};
+
+// A text handed to PutText: 8-bit or UCS-2.
+struct TextRef {
+  const VOID *Characters;
+  BOOLEAN Wide;
+};
+
+INTN PadCount(UINT64 Total, UINT64 Used) { return Total > Used ? (INTN)(Total - Used) : 0; }
+
+VOID Put(Output *Out, CHAR16 Character) {
+  Out->Position = FillRepeat(Out->Position, Out->EndMark, 1, Character, Out->Width);
+}
+
+VOID PutBlanks(Output *Out, INTN Count) {
+  Out->Position = FillRepeat(Out->Position, Out->EndMark, Count, u' ', Out->Width);
+}
+
+VOID PutLineEnd(Output *Out) {
+  Put(Out, CarriageReturn);
+  Put(Out, LineFeed);
+}
+
+CHAR16 TextAt(TextRef Text, UINT64 Index) {
+  if (Text.Wide) {
+    return static_cast<const CHAR16 *>(Text.Characters)[Index];
+  }
+  return (UINT8) static_cast<const CHAR8 *>(Text.Characters)[Index];
+}
+
+VOID PutText(Output *Out, const Directive *D, TextRef Text, UINT64 DefaultPrecision) {
+  UINT64 Precision = D->PrecisionGiven ? D->Precision : DefaultPrecision;
+  UINT64 Length = 0;
+  while (TextAt(Text, Length) != 0 && (!D->PrecisionGiven || Length < Precision)) {
+    Length++;
+  }
+  INTN LeadingBlanks = PadCount(Precision, Length);
+  if (Length >= Precision) {
+    Precision = Length;
+  }
+  if (D->WidthGiven && !D->LeftJustify) {
+    PutBlanks(Out, PadCount(D->Width, Precision));
+  }
+  PutBlanks(Out, LeadingBlanks);
+  for (UINT64 Index = 0; Index < Length && Out->Position < Out->EndMark; Index++) {
+    Put(Out, TextAt(Text, Index));
+  }
+  if (D->WidthGiven && D->LeftJustify) {
+    PutBlanks(Out, PadCount(D->Width, Precision));
+  }
+}
+
+VOID PutNarrowText(Output *Out, const Directive *D, const CHAR8 *Text, UINT64 DefaultPrecision) {
+  PutText(Out, D, TextRef{Text, FALSE}, DefaultPrecision);
+}
+
+VOID PutNumber(Output *Out, const Directive *D, UINT64 Magnitude, CHAR8 Prefix, UINT32 Radix) {
+  BOOLEAN Separators = D->Separators && Radix == 10;
+  BOOLEAN ZeroFill = D->ZeroFill && !Separators;
+  UINT64 Precision = D->PrecisionGiven ? D->Precision : 1;
+  if (Separators) {
+    Precision = 1;
+  }
+
+  CHAR8 Scratch[ValueTextChars];
+  CHAR8 *MostSignificant = DigitsReversed(Scratch, Magnitude, Radix);
+  UINT64 DigitCount = (UINT64)(MostSignificant - Scratch);
+  if (Magnitude == 0 && Precision == 0) {
+    DigitCount = 0;
+  }
+  UINT64 Length = DigitCount;
+  if (Separators && Length > 0) {
+    Length += (Length - 1) / 3;
+  }
+  if (Prefix != 0) {
+    Length++;
+    Precision++;
+  }
+  if (ZeroFill && D->WidthGiven && !D->LeftJustify && !D->PrecisionGiven) {
+    Precision = D->Width;
+  }
+  if (Precision < Length) {
+    Precision = Length;
+  }
+
+  if (D->WidthGiven && !D->LeftJustify) {
+    PutBlanks(Out, PadCount(D->Width, Precision));
+  }
+  if (Prefix != 0) {
+    Put(Out, (CHAR16)Prefix);
+  }
+  Out->Position =
+      FillRepeat(Out->Position, Out->EndMark, PadCount(Precision, Length), u'0', Out->Width);
+  for (UINT64 Index = 0; Index < DigitCount; Index++) {
+    Put(Out, (CHAR16)MostSignificant[-(INTN)Index]);
+    UINT64 Remaining = DigitCount - 1 - Index;
+    if (Separators && Remaining > 0 && Remaining % 3 == 0) {
+      Put(Out, u',');
+    }
+  }
+  if (D->WidthGiven && D->LeftJustify) {
+    PutBlanks(Out, PadCount(D->Width, Precision));
+  }
+}
+
+VOID FormatGuid(CHAR8 *Scratch, const UINT8 *Bytes) {
+  UINT32 Data1;
+  UINT16 Data2;
+  UINT16 Data3;
+  MemCopy(&Data1, Bytes, sizeof(Data1));
+  MemCopy(&Data2, Bytes + 4, sizeof(Data2));
+  MemCopy(&Data3, Bytes + 6, sizeof(Data3));
+  const UINT8 *Data4 = Bytes + 8;
+  FormatInto(Scratch, ValueTextChars, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", Data1,
+             (UINT32)Data2, (UINT32)Data3, (UINT32)Data4[0], (UINT32)Data4[1], (UINT32)Data4[2],
+             (UINT32)Data4[3], (UINT32)Data4[4], (UINT32)Data4[5], (UINT32)Data4[6],
+             (UINT32)Data4[7]);
+}
+
+VOID FormatTime(CHAR8 *Scratch, const UINT8 *Bytes) {
+  EFI_TIME Time;
+  MemCopy(&Time, Bytes, sizeof(Time));
+  FormatInto(Scratch, ValueTextChars, "%02d/%02d/%04d  %02d:%02d", (UINT32)Time.Month,
+             (UINT32)Time.Day, (UINT32)Time.Year, (UINT32)Time.Hour, (UINT32)Time.Minute);
+}
+
+// The status's table text, or none when it has no entry.
+const CHAR8 *StatusText(EFI_STATUS Status) {
+  if (EFI_ERROR(Status)) {
+    UINT64 Code = Status & ~EFI_ERROR_BIT;
+    if (Code >= 1 && Code <= ErrorCount) {
+      return StatusTextTable[Code - 1 + FirstErrorIndex];
+    }
+    return nullptr;
+  }
+  if (Status <= WarningCount) {
+    return StatusTextTable[Status];
+  }
+  return nullptr;
+}
+
+// Reads a width or precision number starting at *Format; leaves *Format on its
+// last digit.
+UINT64 ReadFieldNumber(const CHAR8 **Format) {
+  UINT64 Value = 0;
+  const CHAR8 *Position = *Format;
+  while (true) {
+    Value = Value * 10 + (UINT64)(*Position - '0');
+    if (Value > FieldLimit) {
+      Value = FieldLimit;
+    }
+    if (Position[1] < '0' || Position[1] > '9') {
+      break;
+    }
+    Position++;
+  }
+  *Format = Position;
+  return Value;
+}
+
+UINT64 CapField(UINT64 Value) { return Value > FieldLimit ? FieldLimit : Value; }
+
+// Formats one directive; *Format points at the "%" and is left on the character
+// after the directive (or on the format's terminator).
+VOID FormatDirective(Output *Out, const CHAR8 **Format, va_list *Arguments) {
+  Directive D = {};
+  BOOLEAN InPrecision = FALSE;
+  const CHAR8 *Position = *Format + 1;
+  for (;; Position++) {
+    CHAR8 Flag = *Position;
+    if (Flag == '-') {
+      D.LeftJustify = TRUE;
+    } else if (Flag == '+') {
+      D.PlusPrefix = TRUE;
+    } else if (Flag == ' ') {
+      D.BlankPrefix = TRUE;
+    } else if (Flag == ',') {
+      D.Separators = TRUE;
+    } else if (Flag == '.') {
+      InPrecision = TRUE;
+      D.PrecisionGiven = TRUE;
+      D.Precision = 0;
+    } else if (Flag == '*') {
+      UINT64 Value = CapField(va_arg(*Arguments, UINT64));
+      if (InPrecision) {
+        D.Precision = Value;
+      } else {
+        D.Width = Value;
+        D.WidthGiven = TRUE;
+      }
+    } else if (Flag >= '0' && Flag <= '9') {
+      if (InPrecision) {
+        D.Precision = ReadFieldNumber(&Position);
+      } else {
+        D.ZeroFill = D.ZeroFill || Flag == '0';
+        D.Width = ReadFieldNumber(&Position);
+        D.WidthGiven = TRUE;
+      }
+    } else if (Flag == 'L' || Flag == 'l') {
+      D.Long = TRUE;
+    } else {
+      break;
+    }
+  }
+
+  CHAR8 Type = *Position;
+  CHAR8 Scratch[ValueTextChars];
+  switch (Type) {
+    case 0:
+      // The format ended inside the directive: only a width already given shows.
+      if (D.WidthGiven) {
+        PutBlanks(Out, PadCount(D.Width, 0));
+      }
+      *Format = Position;
+      return;
+    case 'd': {
+      INT64 Value = D.Long ? va_arg(*Arguments, INT64) : (INT64)va_arg(*Arguments, INT32);
+      BOOLEAN Negative = Value < 0;
+      UINT64 Magnitude = Negative ? 0 - (UINT64)Value : (UINT64)Value;
+      CHAR8 Prefix = Negative ? '-' : D.PlusPrefix ? '+' : D.BlankPrefix ? ' ' : 0;
+      PutNumber(Out, &D, Magnitude, Prefix, 10);
+      break;
+    }
+    case 'u': {
+      UINT64 Value = D.Long ? va_arg(*Arguments, UINT64) : (UINT64)va_arg(*Arguments, UINT32);
+      PutNumber(Out, &D, Value, D.BlankPrefix ? ' ' : 0, 10);
+      break;
+    }
+    case 'X':
+      D.ZeroFill = TRUE;
+      [[fallthrough]];
+    case 'x': {
+      UINT64 Value = D.Long ? va_arg(*Arguments, UINT64) : (UINT64)va_arg(*Arguments, UINT32);
+      CHAR8 Prefix = D.PlusPrefix ? '+' : D.BlankPrefix ? ' ' : 0;
+      PutNumber(Out, &D, Value, Prefix, 16);
+      break;
+    }
+    case 'p': {
+      UINT64 Value = (UINT64)(UINTN)va_arg(*Arguments, VOID *);
+      D.ZeroFill = TRUE;
+      PutNumber(Out, &D, Value, 0, 16);
+      break;
+    }
+    case 'c': {
+      CHAR16 Character[2] = {(CHAR16)(va_arg(*Arguments, UINT32) & 0xFFFF), 0};
+      PutText(Out, &D, TextRef{Character, TRUE}, 1);
+      break;
+    }
+    case 'a': {
+      const CHAR8 *Text = va_arg(*Arguments, const CHAR8 *);
+      PutNarrowText(Out, &D, Text != nullptr ? Text : "<null string>", 0);
+      break;
+    }
+    case 's':
+    case 'S': {
+      const CHAR16 *Text = va_arg(*Arguments, const CHAR16 *);
+      if (Text == nullptr) {
+        PutNarrowText(Out, &D, "<null string>", 0);
+      } else {
+        PutText(Out, &D, TextRef{Text, TRUE}, 0);
+      }
+      break;
+    }
+    case 'g': {
+      const UINT8 *Guid = va_arg(*Arguments, const UINT8 *);
+      if (Guid == nullptr) {
+        PutNarrowText(Out, &D, "<null guid>", 1);
+      } else {
+        FormatGuid(Scratch, Guid);
+        PutNarrowText(Out, &D, Scratch, 1);
+      }
+      break;
+    }
+    case 't': {
+      const UINT8 *Time = va_arg(*Arguments, const UINT8 *);
+      if (Time == nullptr) {
+        PutNarrowText(Out, &D, "<null time>", 1);
+      } else {
+        FormatTime(Scratch, Time);
+        PutNarrowText(Out, &D, Scratch, 1);
+      }
+      break;
+    }
+    case 'r': {
+      EFI_STATUS Status = va_arg(*Arguments, EFI_STATUS);
+      const CHAR8 *Text = StatusText(Status);
+      if (Text == nullptr) {
+        FormatInto(Scratch, ValueTextChars, "%08X", (UINT32)(Status & 0xFFFFFFFF));
+        Text = Scratch;
+      }
+      PutNarrowText(Out, &D, Text, 1);
+      break;
+    }
+    case '\n':
+      PutLineEnd(Out);
+      if (Position[1] == '\r') {
+        Position++;
+      }
+      break;
+    case '\r':
+      if (Position[1] == '\n') {
+        Position++;
+        PutLineEnd(Out);
+      } else {
+        Put(Out, CarriageReturn);
+      }
+      break;
+    default: {
+      // "%%" and any unknown type print the type character itself.
+      CHAR8 Single[2] = {Type, 0};
+      PutNarrowText(Out, &D, Single, 1);
+      break;
+    }
+  }
+  *Format = Position + 1;
+}
+
+}  // namespace
+
+UINT64 DivRem64(UINT64 Value, UINT32 Divisor, UINT32 *Remainder) {
+  if (Divisor == 0) {
+    if (Remainder != nullptr) {
+      *Remainder = 0;
+    }
+    return 0;
+  }
+  if (Remainder != nullptr) {
+    *Remainder = (UINT32)(Value % Divisor);
+  }
+  return Value / Divisor;
+}
+
+CHAR8 *DigitsReversed(CHAR8 *Scratch, UINT64 Value, UINT32 Radix) {
+  if (Radix != 16) {
+    Radix = 10;
+  }
+  CHAR8 *Position = Scratch;
+  *Position = 0;
+  do {
+    UINT32 Digit = 0;
+    Value = DivRem64(Value, Radix, &Digit);
+    *++Position = DigitCharacters[Digit];
+  } while (Value != 0);
+  return Position;
+}
+
+UINT8 *FillRepeat(UINT8 *Output, const UINT8 *EndMark, INTN Count, CHAR16 Character,
+                  FormatOutputWidth Width) {
+  for (INTN Index = 0; Index < Count && Output < EndMark; Index++) {
+    Output[0] = (UINT8)(Character & 0xFF);
+    if (Width == FormatOutputUcs2) {
+      Output[1] = (UINT8)(Character >> 8);
+    }
+    Output += Width;
+  }
+  return Output;
+}
+
+UINTN FormatToBuffer(VOID *Buffer, UINTN CapacityChars, FormatOutputWidth Width,
+                     const CHAR8 *Format, va_list Arguments) {
+  if (Buffer == nullptr || CapacityChars == 0) {
+    return 0;
+  }
+  UINT8 *Start = static_cast<UINT8 *>(Buffer);
+  // The last position is kept for the terminator.
+  Output Out = {Start, Start + (CapacityChars - 1) * Width, Width};
+
+  va_list Args;
+  va_copy(Args, Arguments);
+  while (Format != nullptr && *Format != 0 && Out.Position < Out.EndMark) {
+    CHAR8 Character = *Format;
+    if (Character == '\n') {
+      PutLineEnd(&Out);
+      Format++;
+      if (*Format == '\r') {
+        Format++;
+      }
+    } else if (Character == '\r') {
+      if (Format[1] == '\n') {
+        PutLineEnd(&Out);
+        Format += 2;
+      } else {
+        Put(&Out, CarriageReturn);
+        Format++;
+      }
+    } else if (Character == '%') {
+      FormatDirective(&Out, &Format, &Args);
+    } else {
+      Put(&Out, (CHAR16)(UINT8)Character);
+      Format++;
+    }
+  }
+  va_end(Args);
+
+  // The terminator position always lies inside the buffer: FillRepeat never
+  // moves past the end mark.
+  Out.Position[0] = 0;
+  if (Width == FormatOutputUcs2) {
+    Out.Position[1] = 0;
+  }
+  return (UINTN)(Out.Position - Start) / Width;
+}
+
+UINTN FormatInto(CHAR8 *Buffer, UINTN CapacityChars, const CHAR8 *Format, ...) {
+  va_list Arguments;
+  va_start(Arguments, Format);
+  UINTN Written = FormatToBuffer(Buffer, CapacityChars, FormatOutput8, Format, Arguments);
+  va_end(Arguments);
+  return Written;
+}
+
+UINTN ConsolePrintList(const CHAR8 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
+                       va_list Arguments) {
+  CHAR16 *Text = static_cast<CHAR16 *>(PoolAllocate((PrintBufferChars + 1) * sizeof(CHAR16)));
+  if (Text == nullptr) {
+    return 0;
+  }
+  UINTN Written = FormatToBuffer(Text, PrintBufferChars + 1, FormatOutputUcs2, Format, Arguments);
+  if (Console != nullptr && Console->OutputString != nullptr) {
+    if (EFI_ERROR(Console->OutputString(Console, Text))) {
+      Written = 0;
+    }
+  }
+  PoolFree(Text);
+  return Written;
+}
+
+UINTN ConsolePrint(const CHAR8 *Format, ...) {
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console =
+      gFirmware.SystemTable != nullptr ? gFirmware.SystemTable->ConOut : nullptr;
+  va_list Arguments;
+  va_start(Arguments, Format);
+  UINTN Written = ConsolePrintList(Format, Console, Arguments);
+  va_end(Arguments);
+  return Written;
+}

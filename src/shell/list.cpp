@@ -1,0 +1,38 @@
+// Circular doubly linked list with a separate head, and the pool pointer release
+// the parser uses for its nodes.
+#include "base/firmware.h"
+#include "shell/params.h"
+
+VOID ListInit(ListEntry *Head) {
+  Head->Forward = Head;
+  Head->Backward = Head;
+}
+
+VOID ListInsertFront(ListEntry *Head, ListEntry *Entry) {
+  Entry->Forward = Head->Forward;
+  Entry->Backward = Head;
+  Head->Forward->Backward = Entry;
+  Head->Forward = Entry;
+}
+
+ListEntry *ListRemove(ListEntry *Entry) {
+  ListEntry *Next = Entry->Forward;
+  Entry->Backward->Forward = Next;
+  Next->Backward = Entry->Backward;
+  return Next;
+}
+
+ListEntry *ListFirst(ListEntry *Head) { return Head->Forward; }
+
+ListEntry *ListNext(ListEntry *Entry) { return Entry->Forward; }
+
+BOOLEAN ListIsEnd(ListEntry *Head, ListEntry *Entry) { return Entry == Head; }
+
+BOOLEAN ListIsEmpty(ListEntry *Head) { return Head->Forward == Head; }
+
+VOID FreeAndClear(VOID **PoolPointer) {
+  if (*PoolPointer != nullptr) {
+    PoolFree(*PoolPointer);
+  }
+  *PoolPointer = nullptr;
+}
