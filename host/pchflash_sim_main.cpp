@@ -101,7 +101,7 @@ int main(int Argc, char **Argv) {
     Summary.DebugMask = Firmware.DebugMask();
   }
   SimBackendAttach(nullptr);
-  Summary.StatusText = StatusText(Summary.Status);
+  Summary.StatusText = FormattedStatusText(Summary.Status);
   Summary.FlashPart = SelectedPart();
   Summary.DescriptorMode = BiosWindow.DescriptorMode != FALSE;
   CollectPlatformSummary(Platform, &Summary);

@@ -48,14 +48,14 @@ std::vector<FlashByteRange> MergeRanges(std::vector<FlashByteRange> Ranges) {
   return Merged;
 }
 
-std::string StatusText(EFI_STATUS Status) {
+std::string FormattedStatusText(EFI_STATUS Status) {
   CHAR8 Text[ValueTextChars + 8] = {};
   FormatInto(Text, sizeof(Text) - 1, "%r", Status);
   return Text;
 }
 
 std::string ExitStatusLine(EFI_STATUS Status) {
-  return "pchflash-sim: exit status " + Hex64(Status) + " (" + StatusText(Status) + ")";
+  return "pchflash-sim: exit status " + Hex64(Status) + " (" + FormattedStatusText(Status) + ")";
 }
 
 const char *ResetKindName(SimResetKind Reset) {

@@ -45,7 +45,7 @@ struct SimRunSummary {
 };
 
 // The status as the application's own formatter prints it with "%r".
-std::string StatusText(EFI_STATUS Status);
+std::string FormattedStatusText(EFI_STATUS Status);
 // "pchflash-sim: exit status 0x%016X (TEXT)".
 std::string ExitStatusLine(EFI_STATUS Status);
 const char *ResetKindName(SimResetKind Reset);  // "none", "hard", "full"

@@ -337,39 +337,6 @@ void ConvertFiles(const RawOptions &Raw, SimOptions *Options) {
 
 }  // namespace
 
-bool Utf8ToUcs2(const std::string &Text, std::u16string *Wide) {
-  std::u16string Result;
-  for (size_t I = 0; I < Text.size();) {
-    unsigned char Lead = static_cast<unsigned char>(Text[I]);
-    uint32_t Code = 0;
-    size_t Length = 0;
-    if (Lead < 0x80) {
-      Code = Lead;
-      Length = 1;
-    } else if ((Lead & 0xE0) == 0xC0) {
-      Code = Lead & 0x1F;
-      Length = 2;
-    } else if ((Lead & 0xF0) == 0xE0) {
-      Code = Lead & 0x0F;
-      Length = 3;
-    } else {
-      return false;  // beyond UCS-2, or not a lead byte
-    }
-    if (I + Length > Text.size()) return false;
-    for (size_t K = 1; K < Length; K++) {
-      unsigned char Next = static_cast<unsigned char>(Text[I + K]);
-      if ((Next & 0xC0) != 0x80) return false;
-      Code = (Code << 6) | (Next & 0x3F);
-    }
-    const uint32_t Smallest[] = {0, 0, 0x80, 0x800};
-    if (Code < Smallest[Length] || (Code >= 0xD800 && Code <= 0xDFFF)) return false;
-    Result.push_back(static_cast<char16_t>(Code));
-    I += Length;
-  }
-  *Wide = std::move(Result);
-  return true;
-}
-
 bool ParseHexValue(const std::string &Text, uint64_t Max, uint64_t *Value) {
   size_t Start = 0;
   if (Text.size() >= 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X')) Start = 2;
@@ -473,12 +440,7 @@ SimParseOutcome ParseSimOptions(int Argc, const char *const *Argv, SimOptions *O
   Options->Firmware.Argv.clear();
   Options->Firmware.Argv.push_back(u"pchflash.efi");
   for (const std::string &Arg : Options->Arguments) {
-    std::u16string Wide;
-    if (!Utf8ToUcs2(Arg, &Wide)) {
-      *Message = "pchflash-sim: argument '" + Arg + "' is not UTF-8 text of the UCS-2 range";
-      return SimParseOutcome::UsageError;
-    }
-    Options->Firmware.Argv.push_back(Wide);
+    Options->Firmware.Argv.push_back(HostUtf8ToUcs2(Arg));
   }
   return SimParseOutcome::Run;
 }

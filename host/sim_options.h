@@ -45,5 +45,3 @@ bool ParseHexValue(const std::string &Text, uint64_t Max, uint64_t *Value);
 bool ParseDecimalCount(const std::string &Text, uint64_t Max, uint64_t *Value);
 // An even number of hexadecimal digits, one byte per pair, in the order written.
 bool ParseHexBytes(const std::string &Text, std::vector<uint8_t> *Bytes);
-// UTF-8 to UCS-2 (no surrogates, no characters beyond U+FFFF); false when invalid.
-bool Utf8ToUcs2(const std::string &Text, std::u16string *Wide);

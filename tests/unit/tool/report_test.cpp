@@ -98,3 +98,17 @@ TEST(TraceLine, AccessesAndBarriersInTheDocumentedFormat) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ReportRanges, BlocksTouchedCountsEach64KiBBlockOnce) {
+  EXPECT_EQ(BlocksTouched({}), 0u);
+  EXPECT_EQ(BlocksTouched({{0x810000, 0x820000}}), 1u);
+  // A 4 KiB erase at the end of one block and one at the start of the next.
+  EXPECT_EQ(BlocksTouched({{0x81F000, 0x820000}, {0x820000, 0x821000}}), 2u);
+  // Two small ranges in the same block, given out of order.
+  EXPECT_EQ(BlocksTouched({{0x8F000, 0x8F100}, {0x80000, 0x80100}}), 1u);
+  EXPECT_EQ(BlocksTouched({{0x0, 0x1000000}}), 256u);
+}
+
+}  // namespace
