@@ -94,12 +94,8 @@ EFI_STATUS EFIAPI ModelOpenProtocol(EFI_HANDLE Handle, EFI_GUID *Protocol, VOID 
   if (Record == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  if (Attributes != EFI_OPEN_PROTOCOL_TEST_PROTOCOL && FindHandle(Model, AgentHandle) == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
-  if (ControllerHandle != nullptr && FindHandle(Model, ControllerHandle) == nullptr) {
-    return EFI_INVALID_PARAMETER;
-  }
+  // For these three kinds of open firmware checks neither the agent nor the
+  // controller handle; they are only kept for CloseProtocol.
   ProtocolInstance *Instance = FindProtocol(Record, *Protocol);
   if (Instance == nullptr) {
     return EFI_UNSUPPORTED;
