@@ -20,6 +20,11 @@ struct SimChipModel {
   uint8_t Erase4kOpcode;    // the part's small-erase opcode (0x20, 0xD7, 0xDB page erase ...)
   uint32_t SmallEraseSize;  // bytes erased by Erase4kOpcode (4096, or 256 for a page erase)
   uint8_t Erase64kOpcode;   // 0xD8 where the chip has it, else 0
+  // Added by the simulator (appended; the fields above keep their meaning):
+  uint8_t Erase32kOpcode;  // 0x52 where the chip has it, else 0
+  bool ByteProgram;        // 0x02 programs one byte (older SST parts), not a 256-byte page
+  uint32_t ProgramNs;      // busy time of one page program (or byte program)
+  uint32_t SmallEraseNs;   // busy time of the small erase
 };
 
 uint32_t SimChipCount();  // models, the unknown chip last

@@ -1,0 +1,399 @@
+// The simulated platform as a whole: creation from a configuration, routing of
+// every memory and port access to the device that decodes it, time per access,
+// the trace hook, counters and the observed state.
+#include "sim/sim_internal.h"
+
+namespace {
+
+// ---- Address map
+constexpr uint64_t ECAM_BASE = 0xE0000000;
+constexpr uint64_t ECAM_END = 0xF0000000;
+constexpr uint32_t PCH_DEVICE = 31;
+constexpr uint16_t RST_CNT_PORT = 0xCF9;
+constexpr uint32_t SPI_WINDOW = 0x1000;
+
+constexpr uint32_t DEFAULT_BAR0 = 0xFE010000;
+constexpr uint32_t MIN_RANGE_CAPACITY = 64;
+
+enum SimSpace : uint32_t { SimSpaceSpi, SimSpacePci, SimSpaceAcpi };
+
+uint32_t WidthBytes(uint32_t WidthBits) {
+  return WidthBits == 8 || WidthBits == 16 || WidthBits == 32 ? WidthBits / 8 : 0;
+}
+
+uint32_t AllOnes(uint32_t WidthBits) {
+  return WidthBits >= 32 ? 0xFFFFFFFF : (1u << WidthBits) - 1;
+}
+
+uint32_t ReadSpaceDword(SimPlatform *Platform, SimSpace Space, uint32_t Function, uint32_t Offset) {
+  switch (Space) {
+    case SimSpaceSpi:
+      return SimSpiReadDword(Platform, Offset);
+    case SimSpacePci:
+      return SimPciReadDword(Platform, Function, Offset);
+    case SimSpaceAcpi:
+      return SimAcpiReadDword(Platform, Offset);
+  }
+  return 0xFFFFFFFF;
+}
+
+void WriteSpaceDword(SimPlatform *Platform, SimSpace Space, uint32_t Function, uint32_t Offset,
+                     uint32_t Value, uint32_t Mask) {
+  switch (Space) {
+    case SimSpaceSpi:
+      SimSpiWriteDword(Platform, Offset, Value, Mask);
+      return;
+    case SimSpacePci:
+      SimPciWriteDword(Platform, Function, Offset, Value, Mask);
+      return;
+    case SimSpaceAcpi:
+      SimAcpiWriteDword(Platform, Offset, Value, Mask);
+      return;
+  }
+}
+
+// Registers are dwords; an access of any width (also one not aligned to its
+// width, such as the 16-bit word at SSFSTS_CTL + 1) reaches the byte lanes it covers.
+uint32_t ReadLanes(SimPlatform *Platform, SimSpace Space, uint32_t Function, uint32_t Offset,
+                   uint32_t Bytes) {
+  uint32_t Value = 0;
+  for (uint32_t I = 0; I < Bytes; I++) {
+    const uint32_t At = Offset + I;
+    const uint32_t Dword = ReadSpaceDword(Platform, Space, Function, At & ~3u);
+    Value |= ((Dword >> (8 * (At & 3))) & 0xFF) << (8 * I);
+  }
+  return Value;
+}
+
+void WriteLanes(SimPlatform *Platform, SimSpace Space, uint32_t Function, uint32_t Offset,
+                uint32_t Bytes, uint32_t Value) {
+  uint32_t I = 0;
+  while (I < Bytes) {
+    const uint32_t Dword = (Offset + I) & ~3u;
+    uint32_t Data = 0;
+    uint32_t Mask = 0;
+    while (I < Bytes && ((Offset + I) & ~3u) == Dword) {
+      const uint32_t Lane = (Offset + I) & 3;
+      Data |= ((Value >> (8 * I)) & 0xFF) << (8 * Lane);
+      Mask |= 0xFFu << (8 * Lane);
+      I++;
+    }
+    WriteSpaceDword(Platform, Space, Function, Dword, Data, Mask);
+  }
+}
+
+bool InStaleWindow(const SimPlatform *Platform, uint64_t Address) {
+  for (uint32_t I = 0; I < Platform->StaleBaseCount; I++) {
+    const uint64_t Base = Platform->StaleBases[I];
+    if (Address >= Base && Address < Base + SPI_WINDOW) return true;
+  }
+  return false;
+}
+
+void Emit(SimPlatform *Platform, uint64_t TimeNs, SimEventKind Kind, uint32_t WidthBits,
+          uint64_t Address, uint32_t Value) {
+  if (Platform->Trace == nullptr) return;
+  const SimEvent Event{TimeNs, Kind, WidthBits, Address, Value};
+  Platform->Trace(Platform->TraceContext, &Event);
+}
+
+// Common to every access: the running cycle may have ended by now. An access
+// made while the controller programs or erases with SMIs enabled is counted
+// (once, also when the access itself started that cycle).
+constexpr uint32_t SMI_EN_GBL_SMI_EN = 0x00000001;
+
+bool SmiOnDuringWriteErase(const SimPlatform *Platform) {
+  return SimSpiWriteEraseRunning(Platform) && (Platform->Pmc.SmiEn & SMI_EN_GBL_SMI_EN) != 0;
+}
+
+bool BeginAccess(SimPlatform *Platform) {
+  SimSpiUpdate(Platform);
+  return SmiOnDuringWriteErase(Platform);
+}
+
+void EndAccess(SimPlatform *Platform, bool SmiOnAtBegin) {
+  if (SmiOnAtBegin || SmiOnDuringWriteErase(Platform)) {
+    Platform->Counters.SmiEnabledDuringWriteErase++;
+  }
+}
+
+bool EcamTarget(uint64_t Address, uint32_t *Function, uint32_t *Offset) {
+  if (Address < ECAM_BASE || Address >= ECAM_END) return false;
+  const uint64_t Relative = Address - ECAM_BASE;
+  const uint32_t Bus = static_cast<uint32_t>(Relative >> 20) & 0xFF;
+  const uint32_t Device = static_cast<uint32_t>(Relative >> 15) & 0x1F;
+  *Function = static_cast<uint32_t>(Relative >> 12) & 0x7;
+  *Offset = static_cast<uint32_t>(Relative & 0xFFF);
+  // Functions other than the PCH's answer all ones; device 31 function 0 etc. too.
+  if (Bus != 0 || Device != PCH_DEVICE) *Function = 0xFF;
+  return true;
+}
+
+uint32_t SpiBase(const SimPlatform *Platform) { return Platform->Pci.SpiBar0 & 0xFFFFF000; }
+
+uint32_t MemoryRead(SimPlatform *Platform, uint64_t Address, uint32_t Bytes) {
+  uint32_t Function = 0;
+  uint32_t Offset = 0;
+  if (EcamTarget(Address, &Function, &Offset)) {
+    if (Offset + Bytes > 0x1000) return 0xFFFFFFFF;
+    return ReadLanes(Platform, SimSpacePci, Function, Offset, Bytes);
+  }
+  if (SimSpiDecodes(Platform, Address)) {
+    const uint32_t Relative = static_cast<uint32_t>(Address - SpiBase(Platform));
+    if (Relative + Bytes > SPI_WINDOW) return 0xFFFFFFFF;
+    return ReadLanes(Platform, SimSpaceSpi, 0, Relative, Bytes);
+  }
+  if (InStaleWindow(Platform, Address)) Platform->Counters.AccessesToStaleBar++;
+  return 0xFFFFFFFF;
+}
+
+void MemoryWrite(SimPlatform *Platform, uint64_t Address, uint32_t Bytes, uint32_t Value) {
+  uint32_t Function = 0;
+  uint32_t Offset = 0;
+  if (EcamTarget(Address, &Function, &Offset)) {
+    if (Offset + Bytes <= 0x1000) WriteLanes(Platform, SimSpacePci, Function, Offset, Bytes, Value);
+    return;
+  }
+  if (SimSpiDecodes(Platform, Address)) {
+    const uint32_t Relative = static_cast<uint32_t>(Address - SpiBase(Platform));
+    if (Relative + Bytes <= SPI_WINDOW)
+      WriteLanes(Platform, SimSpaceSpi, 0, Relative, Bytes, Value);
+    return;
+  }
+  if (InStaleWindow(Platform, Address)) Platform->Counters.AccessesToStaleBar++;
+}
+
+uint32_t PortReadValue(SimPlatform *Platform, uint16_t Port, uint32_t Bytes) {
+  // Only byte accesses to 0xCF9 reach RST_CNT.
+  if (Port == RST_CNT_PORT && Bytes == 1) return Platform->Pmc.RstCnt;
+  if (SimAcpiDecodes(Platform, Port)) {
+    const uint32_t Offset = Port - SimAcpiBase(Platform);
+    if (Offset + Bytes > 0x100) return 0xFFFFFFFF;
+    return ReadLanes(Platform, SimSpaceAcpi, 0, Offset, Bytes);
+  }
+  return 0xFFFFFFFF;
+}
+
+void PortWriteValue(SimPlatform *Platform, uint16_t Port, uint32_t Bytes, uint32_t Value) {
+  if (Port == RST_CNT_PORT && Bytes == 1) {
+    SimWriteRstCnt(Platform, static_cast<uint8_t>(Value));
+    return;
+  }
+  if (SimAcpiDecodes(Platform, Port)) {
+    const uint32_t Offset = Port - SimAcpiBase(Platform);
+    if (Offset + Bytes <= 0x100) WriteLanes(Platform, SimSpaceAcpi, 0, Offset, Bytes, Value);
+  }
+}
+
+bool ConfigValid(const SimConfig *Config) {
+  if (Config == nullptr || Config->ChipIndex < 0 ||
+      static_cast<uint32_t>(Config->ChipIndex) >= SimChipCount()) {
+    return false;
+  }
+  if (Config->Components < 1 || Config->Components > 2) return false;
+  if (Config->ProtectCount + Config->ProtectReadCount > SIM_MAX_PROTECTED_RANGES) return false;
+  if (Config->InitialFlash != nullptr && Config->InitialFlashSize != SimConfigFlashSize(Config)) {
+    return false;
+  }
+  return true;
+}
+
+void PowerOn(SimPlatform *Platform) {
+  const SimChipModel *Model = SimChipAt(static_cast<uint32_t>(Platform->Config.ChipIndex));
+  Platform->ChipCount = Platform->Config.Components;
+  for (uint32_t I = 0; I < Platform->ChipCount; I++) {
+    SimChipPowerOn(&Platform->Chips[I], Model, Platform->Flash + I * Model->Size, I * Model->Size);
+  }
+  SimPmcPowerOn(Platform);
+  SimPciPowerOn(Platform);
+  SimSpiPowerOn(Platform);
+}
+
+}  // namespace
+
+// ---- Memory helpers (no C library in the core)
+void SimCopy(void *Destination, const void *Source, size_t Bytes) {
+  uint8_t *D = static_cast<uint8_t *>(Destination);
+  const uint8_t *S = static_cast<const uint8_t *>(Source);
+  for (size_t I = 0; I < Bytes; I++) D[I] = S[I];
+}
+
+void SimFill(void *Destination, uint8_t Value, size_t Bytes) {
+  uint8_t *D = static_cast<uint8_t *>(Destination);
+  for (size_t I = 0; I < Bytes; I++) D[I] = Value;
+}
+
+void *SimAllocate(SimPlatform *Platform, size_t Bytes) {
+  return Platform->Allocator.Allocate(Platform->Allocator.Context, Bytes);
+}
+
+void SimFree(SimPlatform *Platform, void *Pointer) {
+  if (Pointer != nullptr) Platform->Allocator.Free(Platform->Allocator.Context, Pointer);
+}
+
+void SimRecordRange(SimPlatform *Platform, SimRangeList *List, uint32_t Base, uint32_t End) {
+  if (List->Count == List->Capacity) {
+    const uint32_t Capacity = List->Capacity == 0 ? MIN_RANGE_CAPACITY : List->Capacity * 2;
+    SimByteRange *Items =
+        static_cast<SimByteRange *>(SimAllocate(Platform, sizeof(SimByteRange) * Capacity));
+    if (Items == nullptr) {
+      Platform->RangeListFull = true;
+      return;
+    }
+    if (List->Items != nullptr) SimCopy(Items, List->Items, sizeof(SimByteRange) * List->Count);
+    SimFree(Platform, List->Items);
+    List->Items = Items;
+    List->Capacity = Capacity;
+  }
+  List->Items[List->Count++] = SimByteRange{Base, End};
+}
+
+// ---- Creation
+void SimConfigDefaults(SimConfig *Config) {
+  SimFill(Config, 0, sizeof(*Config));
+  Config->ChipIndex = SimFindChipByName("W25Q128BV");
+  Config->Components = 1;
+  Config->Bar0 = DEFAULT_BAR0;
+  Config->SpiClockHz = SIM_DEFAULT_SPI_CLOCK_HZ;
+}
+
+SimPlatform *SimPlatformCreate(const SimConfig *Config, const SimAllocator *Allocator) {
+  if (!ConfigValid(Config) || Allocator == nullptr || Allocator->Allocate == nullptr ||
+      Allocator->Free == nullptr) {
+    return nullptr;
+  }
+  SimPlatform *Platform =
+      static_cast<SimPlatform *>(Allocator->Allocate(Allocator->Context, sizeof(SimPlatform)));
+  if (Platform == nullptr) return nullptr;
+  SimFill(Platform, 0, sizeof(*Platform));
+  Platform->Config = *Config;
+  Platform->Config.InitialFlash = nullptr;  // copied below; the caller keeps its buffer
+  Platform->Allocator = *Allocator;
+  Platform->FlashSize = SimConfigFlashSize(Config);
+  Platform->Flash = static_cast<uint8_t *>(SimAllocate(Platform, Platform->FlashSize));
+  if (Platform->Flash == nullptr) {
+    Allocator->Free(Allocator->Context, Platform);
+    return nullptr;
+  }
+  if (Config->InitialFlash != nullptr) {
+    SimCopy(Platform->Flash, Config->InitialFlash, Platform->FlashSize);
+  } else {
+    SimGenerateImage(Config, Platform->Flash);
+  }
+  PowerOn(Platform);
+  return Platform;
+}
+
+void SimPlatformDestroy(SimPlatform *Platform) {
+  if (Platform == nullptr) return;
+  SimFree(Platform, Platform->Erased.Items);
+  SimFree(Platform, Platform->Programmed.Items);
+  SimFree(Platform, Platform->Flash);
+  const SimAllocator Allocator = Platform->Allocator;
+  Allocator.Free(Allocator.Context, Platform);
+}
+
+// ---- Accesses
+uint32_t SimMmioRead(SimPlatform *Platform, uint64_t Address, uint32_t WidthBits) {
+  const uint32_t Bytes = WidthBytes(WidthBits);
+  if (Platform == nullptr || Bytes == 0) return AllOnes(WidthBits);
+  const uint64_t Time = Platform->NowNs;
+  uint32_t Value = AllOnes(WidthBits);
+  if (Platform->Reset != SimResetNone) {
+    Platform->Counters.AccessesAfterReset++;
+  } else {
+    const bool SmiOn = BeginAccess(Platform);
+    Value = MemoryRead(Platform, Address, Bytes) & AllOnes(WidthBits);
+    EndAccess(Platform, SmiOn);
+    SimAdvance(Platform, SIM_MMIO_ACCESS_NS);
+  }
+  Emit(Platform, Time, SimEventMemoryRead, WidthBits, Address, Value);
+  return Value;
+}
+
+void SimMmioWrite(SimPlatform *Platform, uint64_t Address, uint32_t WidthBits, uint32_t Value) {
+  const uint32_t Bytes = WidthBytes(WidthBits);
+  if (Platform == nullptr || Bytes == 0) return;
+  const uint64_t Time = Platform->NowNs;
+  Value &= AllOnes(WidthBits);
+  if (Platform->Reset != SimResetNone) {
+    Platform->Counters.AccessesAfterReset++;
+  } else {
+    const bool SmiOn = BeginAccess(Platform);
+    MemoryWrite(Platform, Address, Bytes, Value);
+    EndAccess(Platform, SmiOn);
+    SimAdvance(Platform, SIM_MMIO_ACCESS_NS);
+  }
+  Emit(Platform, Time, SimEventMemoryWrite, WidthBits, Address, Value);
+}
+
+uint32_t SimPortRead(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits) {
+  const uint32_t Bytes = WidthBytes(WidthBits);
+  if (Platform == nullptr || Bytes == 0) return AllOnes(WidthBits);
+  const uint64_t Time = Platform->NowNs;
+  uint32_t Value = AllOnes(WidthBits);
+  if (Platform->Reset != SimResetNone) {
+    Platform->Counters.AccessesAfterReset++;
+  } else {
+    const bool SmiOn = BeginAccess(Platform);
+    Value = PortReadValue(Platform, Port, Bytes) & AllOnes(WidthBits);
+    EndAccess(Platform, SmiOn);
+    SimAdvance(Platform, SIM_PORT_ACCESS_NS);
+  }
+  Emit(Platform, Time, SimEventPortRead, WidthBits, Port, Value);
+  return Value;
+}
+
+void SimPortWrite(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits, uint32_t Value) {
+  const uint32_t Bytes = WidthBytes(WidthBits);
+  if (Platform == nullptr || Bytes == 0) return;
+  const uint64_t Time = Platform->NowNs;
+  Value &= AllOnes(WidthBits);
+  if (Platform->Reset != SimResetNone) {
+    Platform->Counters.AccessesAfterReset++;
+  } else {
+    const bool SmiOn = BeginAccess(Platform);
+    PortWriteValue(Platform, Port, Bytes, Value);
+    EndAccess(Platform, SmiOn);
+    SimAdvance(Platform, SIM_PORT_ACCESS_NS);
+  }
+  Emit(Platform, Time, SimEventPortWrite, WidthBits, Port, Value);
+}
+
+// An ordering point for the compiler only: no hardware sees it, no time passes.
+void SimBarrier(SimPlatform *Platform) {
+  if (Platform == nullptr) return;
+  Emit(Platform, Platform->NowNs, SimEventBarrier, 0, 0, 0);
+}
+
+void SimSetTraceHook(SimPlatform *Platform, SimTraceHook Hook, void *Context) {
+  Platform->Trace = Hook;
+  Platform->TraceContext = Context;
+}
+
+// ---- Counters and observed state
+const SimCounters *SimGetCounters(const SimPlatform *Platform) { return &Platform->Counters; }
+uint64_t SimTimeNs(const SimPlatform *Platform) { return Platform->NowNs; }
+SimResetKind SimGetReset(const SimPlatform *Platform) { return Platform->Reset; }
+bool SimInterrupted(const SimPlatform *Platform) { return Platform->PowerLost; }
+
+uint32_t SimErasedRangeCount(const SimPlatform *Platform) { return Platform->Erased.Count; }
+SimByteRange SimErasedRange(const SimPlatform *Platform, uint32_t Index) {
+  return Index < Platform->Erased.Count ? Platform->Erased.Items[Index] : SimByteRange{0, 0};
+}
+uint32_t SimProgrammedRangeCount(const SimPlatform *Platform) { return Platform->Programmed.Count; }
+SimByteRange SimProgrammedRange(const SimPlatform *Platform, uint32_t Index) {
+  return Index < Platform->Programmed.Count ? Platform->Programmed.Items[Index]
+                                            : SimByteRange{0, 0};
+}
+
+const uint8_t *SimFlashData(const SimPlatform *Platform) { return Platform->Flash; }
+uint32_t SimFlashSize(const SimPlatform *Platform) { return Platform->FlashSize; }
+
+void SimLiftDescriptorLimits(SimPlatform *Platform) { Platform->Spi.Frap |= 0x0000FFFF; }
+
+uint8_t SimPeekBiosControl(const SimPlatform *Platform) {
+  return static_cast<uint8_t>(Platform->Pci.BiosControl);
+}
+uint32_t SimPeekSmiEn(const SimPlatform *Platform) { return Platform->Pmc.SmiEn; }
+uint32_t SimPeekBar0(const SimPlatform *Platform) { return Platform->Pci.SpiBar0; }
