@@ -209,11 +209,14 @@ TEST_F(ShellVolume, NamesStayInsideTheVolume) {
   SHELL_FILE_HANDLE File;
   EXPECT_EQ(Open(u"..\\top.bin", Read, &File), EFI_INVALID_PARAMETER);
   EXPECT_EQ(File, nullptr);
-  EXPECT_EQ(Open(u"sub\\..\\..\\x.bin", Create, &File), EFI_INVALID_PARAMETER);
+  // Named after the volume, so nothing else in the parent directory can have it.
+  std::string Escaped = Volume.Path().filename().string() + "-escaped.bin";
+  std::u16string Climb = u"sub\\..\\..\\" + HostUtf8ToUcs2(Escaped);
+  EXPECT_EQ(Open(Climb.c_str(), Create, &File), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Open(u"link\\secret.bin", Read, &File), EFI_INVALID_PARAMETER);
   EXPECT_EQ(Open(u"FS1:\\top.bin", Read, &File), EFI_NOT_FOUND);
   EXPECT_EQ(Open(u"a*b", Create, &File), EFI_INVALID_PARAMETER);
-  EXPECT_FALSE(fs::exists(Volume.Path().parent_path() / "x.bin"));
+  EXPECT_FALSE(fs::exists(Volume.Path().parent_path() / Escaped));
 
   // The forms the shell hands over all reach the same file, ignoring case.
   for (const char16_t *Name :
