@@ -1,0 +1,371 @@
+// "-w FILE": the image compared with the flash in 64 KiB blocks, only differing
+// blocks erased and programmed, then the platform reset; and every refusal.
+#include "scenario/scenario_support.h"
+
+namespace {
+
+const std::string Size8 = "Flash BIOS Size : 0x800000\r\n";
+const std::string Size16 = "Flash BIOS Size : 0x1000000\r\n";
+const std::string Starting = "Programming starting ";
+const std::string Completed = " completed.\r\n";
+const std::string Resetting = "System reset...\r\n";
+
+// Flash-linear block numbers of window offsets (the window is the top 8 MiB).
+uint32_t WindowBlock(uint32_t Offset) { return (WholeFlashSize - WindowSize + Offset) / Block; }
+
+Bytes Flipped(Bytes Image, std::initializer_list<uint32_t> Offsets) {
+  for (uint32_t Offset : Offsets) {
+    Image[Offset] ^= 0x5A;
+  }
+  return Image;
+}
+
+TEST(WriteCommand, TypicalRunRewritesTheOneBlockThatDiffersAndResets) {
+  Scenario Board;
+  Bytes Image = Flipped(Board.Window(), {0x12345});
+  Board.PutFile("image.bin", Image);
+  AppRun Run = Board.Run({"-w", "image.bin"});
+  EXPECT_EQ(Run.Console, Size8 + Starting + "." + Completed + Resetting);
+  EXPECT_EQ(Run.Status, EFI_SUCCESS);
+  EXPECT_EQ(Board.Reset(), SimResetHard);
+  EXPECT_EQ(Board.Counters().AccessesAfterReset, 0u);
+  EXPECT_EQ(Board.ErasedBlocks(), std::vector<uint32_t>{WindowBlock(0x10000)});
+  EXPECT_TRUE(Board.Window() == Image);
+  ExpectCleanReturn(Run);
+}
+
+TEST(WriteCommand, OnlyDifferingBlocksAreTouched) {
+  struct Case {
+    const char *What;
+    std::vector<uint32_t> Changes;
+    std::vector<uint32_t> Blocks;  // window offsets of the blocks rewritten
+  };
+  const Case Cases[] = {
+      {"identical image", {}, {}},
+      {"three bytes in three blocks", {0x0, 0x3FFFFF, 0x7FFFFF}, {0x0, 0x3F0000, 0x7F0000}},
+      {"two bytes in one block", {0x20000, 0x2FFFF}, {0x20000}},
+  };
+  for (const Case &C : Cases) {
+    Scenario Board;
+    Bytes Image = Board.Window();
+    for (uint32_t Offset : C.Changes) {
+      Image[Offset] ^= 0xFF;
+    }
+    Board.PutFile("image.bin", Image);
+    AppRun Run = Board.Run({"-w", "image.bin"});
+    EXPECT_EQ(Run.Console,
+              Size8 + Starting + std::string(C.Blocks.size(), '.') + Completed + Resetting)
+        << C.What;
+    std::vector<uint32_t> Expected;
+    for (uint32_t Offset : C.Blocks) {
+      Expected.push_back(WindowBlock(Offset));
+    }
+    EXPECT_EQ(Board.ErasedBlocks(), Expected) << C.What;
+    EXPECT_TRUE(Board.Window() == Image) << C.What;
+    EXPECT_EQ(Board.Reset(), SimResetHard) << C.What;
+    ExpectCleanReturn(Run);
+  }
+}
+
+// Refusals before the flash is touched: the message, the file closed, the reset.
+TEST(WriteCommand, UnusableFilesAreRefusedBeforeAnyErase) {
+  struct Case {
+    const char *What;
+    uint32_t FileBytes;  // 0: no file on the volume
+    std::vector<FileFault> Faults;
+    std::string Status;
+    EFI_STATUS Expected;
+  };
+  const Case Cases[] = {
+      {"missing file", 0, {}, "Not Found", EFI_NOT_FOUND},
+      {"open fails",
+       WindowSize,
+       {{ShellFileOp::Open, EFI_ACCESS_DENIED}},
+       "Access Denied",
+       EFI_ACCESS_DENIED},
+      {"12 MiB file", 0xC00000, {}, "Bad Buffer Size", EFI_BAD_BUFFER_SIZE},
+      {"size unknown",
+       WholeFlashSize,
+       {{ShellFileOp::Size, EFI_DEVICE_ERROR}},
+       "Device Error",
+       EFI_DEVICE_ERROR},
+      {"read fails",
+       WindowSize,
+       {{ShellFileOp::Read, EFI_DEVICE_ERROR}},
+       "Device Error",
+       EFI_DEVICE_ERROR},
+  };
+  for (const Case &C : Cases) {
+    Scenario Board;
+    Bytes Before = Board.Flash();
+    if (C.FileBytes != 0) {
+      Bytes Image(C.FileBytes, 0x00);  // all blocks would differ
+      Board.PutFile("image.bin", Image);
+    }
+    HostFirmwareConfig Config;
+    Config.FileFaults = C.Faults;
+    AppRun Run = Board.Run({"-w", "image.bin"}, Config);
+    EXPECT_EQ(Run.Console, Size8 + "File 'image.bin' is " + C.Status + ".\r\n" + Resetting)
+        << C.What;
+    EXPECT_EQ(Run.Status, C.Expected) << C.What;
+    EXPECT_EQ(Board.Reset(), SimResetHard) << C.What;
+    EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u) << C.What;
+    EXPECT_TRUE(Board.Flash() == Before) << C.What;
+    ExpectCleanReturn(Run);
+  }
+}
+
+TEST(WriteCommand, ShortImagesCoverTheWindowFromItsBase) {
+  Scenario Board;
+  Bytes Before = Board.Window();
+  // Two whole blocks, then 100 bytes of a third with a change in them.
+  Bytes Image(Before.begin(), Before.begin() + 2 * Block + 100);
+  Image[Block + 7] ^= 0xFF;
+  Image[2 * Block + 50] ^= 0xFF;
+  Board.PutFile("image.bin", Image);
+  AppRun Run = Board.Run({"-w", "image.bin"});
+  EXPECT_EQ(Run.Console, Size8 + Starting + ".." + Completed + Resetting);
+  EXPECT_EQ(Board.ErasedBlocks(),
+            (std::vector<uint32_t>{WindowBlock(Block), WindowBlock(2 * Block)}));
+  // The rest of the partial block keeps what the flash held.
+  Bytes Expected = Before;
+  std::copy(Image.begin(), Image.end(), Expected.begin());
+  EXPECT_TRUE(Board.Window() == Expected);
+  ExpectCleanReturn(Run);
+}
+
+TEST(WriteCommand, EmptyFileExaminesNoBlock) {
+  Scenario Board;
+  Board.PutFile("image.bin", {});
+  AppRun Run = Board.Run({"-w", "image.bin"});
+  EXPECT_EQ(Run.Console, Size8 + Starting + Completed + Resetting);
+  EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u);
+  EXPECT_EQ(Board.Reset(), SimResetHard);
+  ExpectCleanReturn(Run);
+}
+
+// A flash that cannot be read gives nothing to compare with: every block is
+// rewritten, and a partial last block has nothing sound to be completed with.
+TEST(WriteCommand, UnreadableFlashRewritesEveryBlockOrRefusesAPartialOne) {
+  SimConfig Config = DefaultSimConfig();
+  Config.ProtectRead[0] = {0x800000, 0x80FFFF};  // the first block of the window
+  Config.ProtectReadCount = 1;
+  {
+    Scenario Board(Config);
+    Bytes Image = Board.Window();
+    Image.resize(Block + 1);
+    Board.PutFile("image.bin", Image);
+    AppRun Run = Board.Run({"-w", "image.bin"});
+    EXPECT_EQ(Run.Console,
+              Size8 + Starting + "\r\nFile 'image.bin' is Bad Buffer Size.\r\n" + Resetting);
+    EXPECT_EQ(Run.Status, EFI_BAD_BUFFER_SIZE);
+    EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u);
+    ExpectCleanReturn(Run);
+  }
+  {
+    Scenario Board(Config);
+    Bytes Image = Flipped(Board.Window(), {0x100});
+    Board.PutFile("image.bin", Image);
+    AppRun Run = Board.Run({"-w", "image.bin"});
+    EXPECT_EQ(Run.Console, Size8 + Starting + std::string(128, '.') + Completed + Resetting);
+    EXPECT_EQ(Board.ErasedBlocks().size(), 128u);
+    EXPECT_TRUE(Board.Window() == Image);
+    ExpectCleanReturn(Run);
+  }
+}
+
+TEST(WriteCommand, ProtectedBlockInThePlanStopsTheRunBeforeTheFirstErase) {
+  SimConfig Config = DefaultSimConfig();
+  Config.Protect[0] = {0xC00000, 0xC0FFFF};  // BIOS address 0xFFC00000
+  Config.ProtectCount = 1;
+  {
+    Scenario Board(Config);
+    Bytes Before = Board.Flash();
+    Board.PutFile("image.bin", Flipped(Board.Window(), {0x100000, 0x400010, 0x500000}));
+    AppRun Run = Board.Run({"-w", "image.bin"});
+    EXPECT_EQ(Run.Console,
+              Size8 + Starting + "\r\nError. Flash is write-protected at 0xFFC00000.\r\n");
+    EXPECT_EQ(Run.Status, EFI_WRITE_PROTECTED);
+    EXPECT_EQ(Board.Reset(), SimResetNone);
+    EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u);
+    EXPECT_TRUE(Board.Flash() == Before);
+    ExpectCleanReturn(Run);
+  }
+  {
+    // A protected block that does not differ is no obstacle.
+    Scenario Board(Config);
+    Bytes Image = Flipped(Board.Window(), {0x100000});
+    Board.PutFile("image.bin", Image);
+    AppRun Run = Board.Run({"-w", "image.bin"});
+    EXPECT_EQ(Run.Console, Size8 + Starting + "." + Completed + Resetting);
+    EXPECT_TRUE(Board.Window() == Image);
+  }
+}
+
+// The n-th hardware-sequenced cycle of a run on a fresh board that rewrites
+// the given window block: first count the cycles up to the comparison.
+uint32_t CyclesBeforeTheFirstErase() {
+  Scenario Board;
+  Board.PutFile("image.bin", Board.Window());
+  Board.Run({"-w", "image.bin"});
+  return static_cast<uint32_t>(Board.HwCycles());
+}
+
+TEST(WriteCommand, FailedEraseOrProgramStopsWithoutResetAndARerunCompletes) {
+  const uint32_t Before = CyclesBeforeTheFirstErase();
+  struct Case {
+    const char *What;
+    uint32_t FailCycle;
+  };
+  // The erase of a block takes at most 16 cycles; the 18th is a program cycle.
+  const Case Cases[] = {{"erase", Before + 1}, {"program", Before + 18}};
+  for (const Case &C : Cases) {
+    SimConfig Config = DefaultSimConfig();
+    Config.FailCycle = C.FailCycle;
+    Scenario Board(Config);
+    Bytes Image = Flipped(Board.Window(), {0x10000, 0x20000});
+    Board.PutFile("image.bin", Image);
+    AppRun Run = Board.Run({"-w", "image.bin"});
+    EXPECT_EQ(Run.Console, Size8 + Starting +
+                               "\r\nError!! Writing the flash failed at 0xFF810000: Device Error. "
+                               "Do not reset; run the command again.\r\n")
+        << C.What;
+    EXPECT_EQ(Run.Status, EFI_DEVICE_ERROR) << C.What;
+    EXPECT_EQ(Board.Reset(), SimResetNone) << C.What;
+    for (uint32_t Erased : Board.ErasedBlocks()) {
+      EXPECT_EQ(Erased, WindowBlock(0x10000)) << C.What << ": the later block is not touched";
+    }
+    ExpectCleanReturn(Run);
+
+    AppRun Again = Board.Run({"-w", "image.bin"});
+    EXPECT_EQ(Again.Console, Size8 + Starting + ".." + Completed + Resetting) << C.What;
+    EXPECT_TRUE(Board.Window() == Image) << C.What;
+  }
+}
+
+// ---- Whole-flash images ------------------------------------------------------------
+
+HostFirmwareConfig LiftingPreparation(const Scenario &Board) {
+  HostFirmwareConfig Config;
+  SimPlatform *Platform = Board.Platform();
+  Config.OnFullFlashPrepare = [Platform] { SimLiftDescriptorLimits(Platform); };
+  return Config;
+}
+
+TEST(WriteCommand, WholeFlashImageRewritesDifferingBlocksAcrossTheFlash) {
+  Scenario Board;
+  Bytes Image = Flipped(Board.Flash(), {0x2000, 0x900000});
+  Board.PutFile("full.bin", Image);
+  AppRun Run = Board.Run({"-w", "full.bin"}, LiftingPreparation(Board));
+  EXPECT_EQ(Run.Console, Size16 + Starting + ".." + Completed + Resetting);
+  EXPECT_EQ(Run.Status, EFI_SUCCESS);
+  EXPECT_EQ(Run.Firmware->FullFlashPrepareCalls(), 1u);
+  EXPECT_EQ(Board.ErasedBlocks(), (std::vector<uint32_t>{0x00, 0x90}));
+  EXPECT_TRUE(Board.Flash() == Image);
+  EXPECT_EQ(Board.Reset(), SimResetHard);
+  ExpectCleanReturn(Run);  // the 8 MiB buffers replaced by 16 MiB ones are freed too
+}
+
+TEST(WriteCommand, WholeFlashImageNeedsThePlatformsPreparation) {
+  {
+    Scenario Board;
+    Board.PutFile("full.bin", Flipped(Board.Flash(), {0x900000}));
+    HostFirmwareConfig Config;
+    Config.FullFlashPreparePresent = false;
+    AppRun Run = Board.Run({"-w", "full.bin"}, Config);
+    EXPECT_EQ(Run.Console, "");
+    EXPECT_EQ(Run.Status, EFI_NOT_FOUND);
+    EXPECT_EQ(Board.Reset(), SimResetNone);
+    EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u);
+    ExpectCleanReturn(Run);
+  }
+  {
+    Scenario Board;
+    Board.PutFile("full.bin", Flipped(Board.Flash(), {0x900000}));
+    HostFirmwareConfig Config;
+    Config.FullFlashPrepareStatus = EFI_DEVICE_ERROR;
+    AppRun Run = Board.Run({"-w", "full.bin"}, Config);
+    EXPECT_EQ(Run.Console, Size16 + "File 'full.bin' is Device Error.\r\n" + Resetting);
+    EXPECT_EQ(Board.Reset(), SimResetHard);
+    EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u);
+    ExpectCleanReturn(Run);
+  }
+}
+
+// A descriptor that keeps the host from writing region 0 but opens the whole
+// flash as the writable range (FLMSTR1 write bits 27:24 set).
+Bytes FlashWithoutDescriptorWriteAccess(const SimConfig &Config) {
+  Bytes Flash = GeneratedFlash(Config);
+  const uint32_t Flmap1 = Flash[0x18];
+  const uint32_t Fmba = (Flmap1 & 0xFF) << 4;
+  const uint32_t Flmstr1 = 0xFFEFFF00;  // write bit 20 (region 0) clear
+  for (int I = 0; I < 4; ++I) {
+    Flash[Fmba + I] = static_cast<uint8_t>(Flmstr1 >> (8 * I));
+  }
+  return Flash;
+}
+
+TEST(WriteCommand, RegionWithoutWriteAccessIsRefusedUnlessThePlatformLiftsIt) {
+  const SimConfig Config = DefaultSimConfig();
+  const Bytes Initial = FlashWithoutDescriptorWriteAccess(Config);
+  {
+    Scenario Board(Config, Initial);
+    Board.PutFile("full.bin", Flipped(Initial, {0x900000, 0x0F00}));
+    AppRun Run = Board.Run({"-w", "full.bin"});  // the preparation changes nothing here
+    EXPECT_EQ(Run.Console,
+              Size16 + Starting + "\r\nError. Flash is write-protected at 0xFF000000.\r\n");
+    EXPECT_EQ(Run.Status, EFI_WRITE_PROTECTED);
+    EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u);
+    EXPECT_EQ(Board.Reset(), SimResetNone);
+    ExpectCleanReturn(Run);
+  }
+  {
+    Scenario Board(Config, Initial);
+    Bytes Image = Flipped(Initial, {0x900000, 0x0F00});
+    Board.PutFile("full.bin", Image);
+    AppRun Run = Board.Run({"-w", "full.bin"}, LiftingPreparation(Board));
+    EXPECT_EQ(Run.Console, Size16 + Starting + ".." + Completed + Resetting);
+    EXPECT_TRUE(Board.Flash() == Image);
+  }
+}
+
+// The production descriptor grants no read of region 6 (FRAP bit 6), through
+// which the flash layer reads: nothing of the current contents is known, every
+// block is in the plan, and the first one lies outside the writable range (the
+// BIOS region) even after the platform lifted the access limits.
+TEST(WriteCommand, ProductionDescriptorKeepsTheWholeFlashImageToTheBiosRegion) {
+  SimConfig Config = DefaultSimConfig();
+  Config.LockedDescriptor = true;
+  Scenario Board(Config);
+  Bytes Before = Board.Flash();
+  Board.PutFile("full.bin", Flipped(Before, {0x900000, 0x100000}));
+  AppRun Run = Board.Run({"-w", "full.bin"}, LiftingPreparation(Board));
+  EXPECT_EQ(Run.Console,
+            Size16 + Starting + "\r\nError. Flash is write-protected at 0xFF000000.\r\n");
+  EXPECT_EQ(Run.Status, EFI_WRITE_PROTECTED);
+  EXPECT_TRUE(Board.Flash() == Before);
+  ExpectCleanReturn(Run);
+}
+
+// Without a valid descriptor the controller runs no hardware-sequenced cycle,
+// so the chip is not identified and the flash cannot be read: the write stops
+// at its first erase, before anything in the flash changed, and does not reset.
+TEST(WriteCommand, WithoutDescriptorNothingIsModified) {
+  SimConfig Config = DefaultSimConfig();
+  Config.ChipIndex = SimFindChipByName("W25Q64BV");
+  Config.NoDescriptor = true;
+  Scenario Board(Config);
+  Bytes Before = Board.Flash();
+  Board.PutFile("image.bin", Flipped(Before, {0x7ABCDE}));
+  AppRun Run = Board.Run({"-w", "image.bin"});
+  EXPECT_EQ(Run.Console, Size8 + Starting +
+                             "\r\nError!! Writing the flash failed at 0xFF800000: Unsupported. "
+                             "Do not reset; run the command again.\r\n");
+  EXPECT_EQ(Run.Status, EFI_UNSUPPORTED);
+  EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u);
+  EXPECT_TRUE(Board.Flash() == Before);
+  EXPECT_EQ(Board.Reset(), SimResetNone);
+  ExpectCleanReturn(Run);
+}
+
+}  // namespace
