@@ -345,7 +345,9 @@ bool ParseHexValue(const std::string &Text, uint64_t Max, uint64_t *Value) {
   for (size_t I = Start; I < Text.size(); I++) {
     int Digit = HexDigitValue(Text[I]);
     if (Digit < 0) return false;
-    if (Result > (Max - static_cast<uint64_t>(Digit)) / 16) return false;
+    if (static_cast<uint64_t>(Digit) > Max || Result > (Max - static_cast<uint64_t>(Digit)) / 16) {
+      return false;
+    }
     Result = Result * 16 + static_cast<uint64_t>(Digit);
   }
   *Value = Result;
@@ -358,7 +360,7 @@ bool ParseDecimalCount(const std::string &Text, uint64_t Max, uint64_t *Value) {
   for (char C : Text) {
     if (C < '0' || C > '9') return false;
     uint64_t Digit = static_cast<uint64_t>(C - '0');
-    if (Result > (Max - Digit) / 10) return false;
+    if (Digit > Max || Result > (Max - Digit) / 10) return false;
     Result = Result * 10 + Digit;
   }
   *Value = Result;

@@ -234,3 +234,16 @@ TEST(SimOptions, HelpIsNotAUsageError) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SimOptions, SmallLimitsHoldForSingleDigits) {
+  uint64_t Value = 0;
+  EXPECT_FALSE(ParseDecimalCount("3", 2, &Value));
+  EXPECT_TRUE(ParseDecimalCount("2", 2, &Value));
+  EXPECT_FALSE(ParseHexValue("F", 9, &Value));
+  EXPECT_TRUE(ParseHexValue("9", 9, &Value));
+  EXPECT_EQ(Value, 9u);
+}
+
+}  // namespace
