@@ -243,6 +243,44 @@ TEST(WriteCommand, FailedEraseOrProgramStopsWithoutResetAndARerunCompletes) {
   }
 }
 
+// A flash cell that does not take its value: the first byte of the block is
+// turned back to what it held once its program cycle has finished, as a worn
+// part would leave it. The controller reports no error; only the read-back
+// after programming can notice.
+struct WeakCell {
+  SimPlatform *Platform;
+  uint32_t FlashAddress;
+  uint8_t Value;
+  bool Done;
+};
+
+void RestoreWeakCell(void *Context, const SimEvent *) {
+  auto *Cell = static_cast<WeakCell *>(Context);
+  if (!Cell->Done && SimGetCounters(Cell->Platform)->HwCycles[SimCycleWrite] >= 2) {
+    const_cast<uint8_t *>(SimFlashData(Cell->Platform))[Cell->FlashAddress] = Cell->Value;
+    Cell->Done = true;
+  }
+}
+
+TEST(WriteCommand, BlockThatReadsBackWrongStopsTheRunWithoutReset) {
+  Scenario Board;
+  Bytes Before = Board.Window();
+  Bytes Image = Flipped(Before, {0x10000, 0x20000});
+  Board.PutFile("image.bin", Image);
+  WeakCell Cell = {Board.Platform(), WholeFlashSize - WindowSize + 0x10000, Before[0x10000], false};
+  SimSetTraceHook(Board.Platform(), RestoreWeakCell, &Cell);
+  AppRun Run = Board.Run({"-w", "image.bin"});
+  SimSetTraceHook(Board.Platform(), nullptr, nullptr);
+  ASSERT_TRUE(Cell.Done);
+  EXPECT_EQ(Run.Console, Size8 + Starting +
+                             "\r\nError!! Writing the flash failed at 0xFF810000: Device Error. "
+                             "Do not reset; run the command again.\r\n");
+  EXPECT_EQ(Run.Status, EFI_DEVICE_ERROR);
+  EXPECT_EQ(Board.Reset(), SimResetNone);
+  EXPECT_EQ(Board.ErasedBlocks(), std::vector<uint32_t>{WindowBlock(0x10000)});
+  ExpectCleanReturn(Run);
+}
+
 // ---- Whole-flash images ------------------------------------------------------------
 
 HostFirmwareConfig LiftingPreparation(const Scenario &Board) {
