@@ -128,4 +128,40 @@ TEST_F(SimCli, TraceOfARefusedRunStaysInPciConfigurationSpace) {
   EXPECT_GT(Accesses, 0) << "the guard reads BAR0 of 0:31.5";
 }
 
+TEST_F(SimCli, FlashCarriesFromARunToTheNextAndTheReportShowsTheRewrite) {
+  const std::string Volume = (Dir / "volume").string();
+  const fs::path Before = Dir / "before.bin";
+  const fs::path After = Dir / "after.bin";
+  ToolRun Read = Run("--save-flash '" + Before.string() + "' -- -r bios.bin");
+  ASSERT_EQ(Read.ExitCode, 0) << Read.Out << Read.Err;
+  std::string Bios = ReadFile(Dir / "volume" / "bios.bin");
+  ASSERT_EQ(Bios.size(), 0x800000u);
+  const std::string FlashBefore = ReadFile(Before);
+  ASSERT_EQ(FlashBefore.substr(FlashBefore.size() - Bios.size()), Bios);
+
+  Bios[0x2A0010] = static_cast<char>(~Bios[0x2A0010]);
+  std::ofstream(Dir / "volume" / "new.bin", std::ios::binary) << Bios;
+  const fs::path Report = Dir / "write.json";
+  ToolRun Write = Run("--flash '" + Before.string() + "' --save-flash '" + After.string() +
+                      "' --report '" + Report.string() + "' -- -w new.bin");
+  EXPECT_EQ(Write.ExitCode, 0) << Write.Out << Write.Err;
+  EXPECT_EQ(Write.Err,
+            "pchflash-sim: exit status 0x0000000000000000 (Success)\n"
+            "pchflash-sim: platform reset (hard)\n");
+
+  const std::string FlashAfter = ReadFile(After);
+  ASSERT_EQ(FlashAfter.size(), FlashBefore.size());
+  EXPECT_EQ(FlashAfter.substr(FlashAfter.size() - Bios.size()), Bios);
+  nlohmann::json Json = nlohmann::json::parse(ReadFile(Report));
+  const uint64_t Block = FlashBefore.size() - Bios.size() + 0x2A0000;
+  EXPECT_EQ(Json["erased"], nlohmann::json::array({{Block, Block + 0x10000}}));
+  EXPECT_EQ(Json["programmed"], nlohmann::json::array({{Block, Block + 0x10000}}));
+  EXPECT_EQ(Json["reset"], "hard");
+  EXPECT_EQ(Json["console"], Write.Out);
+  EXPECT_EQ(Json["flash_part"]["part"], "W25Q128BV");
+  EXPECT_EQ(Json["descriptor_mode"], true);
+  EXPECT_EQ(Json["interrupted"], false);
+  EXPECT_GT(Json["modelled_time_us"].get<double>(), 0.0);
+}
+
 }  // namespace
