@@ -301,7 +301,8 @@ EFI_STATUS OpenPath(HostFirmware::Impl &Model, const CHAR16 *Name, UINT64 Mode,
       return EFI_DEVICE_ERROR;
     }
     File->Directory = true;
-    Model.FileAttributes[Path] = CreateAttributes & ~EFI_FILE_DIRECTORY;
+    // A new directory has its "." and ".." entries written, so FAT marks it ARCHIVE.
+    Model.FileAttributes[Path] = (CreateAttributes & ~EFI_FILE_DIRECTORY) | EFI_FILE_ARCHIVE;
     *FileHandle = Register(Model, std::move(File));
     return EFI_SUCCESS;
   }
