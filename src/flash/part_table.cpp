@@ -155,6 +155,10 @@ VOID SetDescriptorWritableRange(UINT64 Mmio) {
   }
 }
 
+// A BAR0 without a base (0) or of a function that does not answer (all ones) has
+// no controller behind it: writes there would reach low memory or the BIOS.
+BOOLEAN SpiBarUsable(UINT64 Bar) { return Bar != 0 && Bar != SPI_BAR0_ABSENT; }
+
 }  // namespace
 
 UINT64 SpiBarNow() {
@@ -172,7 +176,9 @@ EFI_STATUS BiosWindowInit() {
   BiosWindow.Size = BIOS_WINDOW_SIZE;
   BiosWindow.Base = BIOS_WINDOW_BASE;
   BiosWindow.SpiBar = RegRead32(SPI_BAR0_ADDRESS) & SPI_BAR0_MASK;
-  ComputeBiosFlashOffset();
+  if (SpiBarUsable(BiosWindow.SpiBar)) {
+    ComputeBiosFlashOffset();
+  }
   return EFI_SUCCESS;
 }
 
@@ -345,6 +351,9 @@ FlashDeviceInfo *TryFlashPart() {
 VOID DetectFlashPart() {
   RowIndex = 0;
   SelectedRow = -1;
+  if (!SpiBarUsable(SpiBarNow())) {
+    return;  // nothing to program: no part is selected
+  }
   if (FlashPartTable[0].ScanKey != 0) {
     for (;;) {
       if (TryFlashPart() != nullptr) {

@@ -190,6 +190,21 @@ TEST(BiosWindowInit, WithoutADescriptorTheOffsetStaysZero) {
   EXPECT_EQ(Count, 0x55);
 }
 
+TEST(DetectFlashPart, WithoutAControllerBaseNothingIsWritten) {
+  for (auto Adjust : std::vector<std::function<void(SimConfig &)>>{
+           [](SimConfig &C) { C.NoSpi = true; }, [](SimConfig &C) { C.Bar0 = 0; }}) {
+    FlashRig Rig(Adjust);
+    Rig.Record();
+    Rig.Prepare();
+    for (const SimEvent &E : Rig.Take()) {
+      EXPECT_FALSE(E.Kind == SimEventMemoryWrite || IsPort(E)) << std::hex << E.Address;
+      EXPECT_FALSE(IsMemory(E) && (E.Address < kEcamBase || E.Address >= kEcamEnd))
+          << std::hex << E.Address;
+    }
+    EXPECT_EQ(SelectedFlashPartIndex(), -1);
+  }
+}
+
 // BAR0 decodes elsewhere at start-up; the first identification cycle moves it.
 TEST(DetectFlashPart, FollowsBar0WhenTheFirstCycleMovesIt) {
   FlashRig Rig([](SimConfig &C) { C.Bar0 = 0xFD000000; });
