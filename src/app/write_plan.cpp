@@ -6,10 +6,6 @@
 
 namespace {
 
-// SPI controller PCI configuration (0:31.5): offsets from its configuration space.
-constexpr UINT64 SPI_CFG_BAR0 = 0x10;
-constexpr UINT32 SPI_CFG_BAR0_MASK = 0xFFFFF000;
-
 // SPI controller MMIO: offsets from the base BAR0 decodes.
 constexpr UINT64 SPI_MMIO_FRAP = 0x50;
 constexpr UINT32 FRAP_BRWA_SHIFT = 8;
@@ -24,19 +20,9 @@ constexpr UINT64 PR_LIMIT_LOW_BITS = 0xFFF;
 
 // FADDR carries 27 address bits: no region reaches beyond 128 MiB.
 constexpr UINT64 FlashLinearSpace = 1ULL << 27;
-constexpr UINT64 FourGiB = 1ULL << 32;
 
 BOOLEAN Overlaps(const FlashLinearRange &Range, UINT64 Base, UINT64 Limit) {
   return Base <= Range.Limit && Range.Base <= Limit;
-}
-
-// The base the controller's registers decode at right now; 0 when BAR0 holds none.
-UINT64 CurrentSpiMmioBase() {
-  UINT64 Config = SpiControllerState.SpiPciConfig;
-  if (Config == 0) {
-    Config = PcieConfigAddress(0, 31, 5);
-  }
-  return RegRead32(Config + SPI_CFG_BAR0) & SPI_CFG_BAR0_MASK;
 }
 
 VOID ReadDescriptorRegions(WriteProtectionMap *Map) {
@@ -58,19 +44,15 @@ VOID ReadDescriptorRegions(WriteProtectionMap *Map) {
 
 }  // namespace
 
+// The one conversion of the BIOS-address operations: the window lies at
+// FlashOffset in the flash, and addresses below it reach the flash below.
 BOOLEAN BiosAddressToFlashLinear(UINT64 Address, UINT64 *Linear) {
-  INT64 Offset;
-  if (BiosWindow.DescriptorMode) {
-    // Hardware sequencing places the window at FlashOffset in the flash.
-    Offset = BiosWindow.FlashOffset + static_cast<INT64>(Address - BiosWindow.Base);
-  } else {
-    // Software sequencing lays the whole flash out below 4 GiB.
-    Offset = static_cast<INT64>(Address + BiosWindow.FlashSize - FourGiB);
-  }
-  if (Offset < 0) {
+  UINT64 Low = BiosWindow.Base - static_cast<UINT64>(BiosWindow.FlashOffset);
+  UINT64 High = BiosWindow.Base + BiosWindow.Size - 1;
+  if (Address < Low || Address > High) {
     return FALSE;
   }
-  *Linear = static_cast<UINT64>(Offset);
+  *Linear = static_cast<UINT64>(BiosWindow.FlashOffset) + (Address - BiosWindow.Base);
   return TRUE;
 }
 
@@ -82,7 +64,7 @@ VOID ReadWriteProtection(WriteProtectionMap *Map) {
   }
 
   // Read after the region lookups, which may have moved BAR0 to the fixed base.
-  UINT64 Mmio = CurrentSpiMmioBase();
+  UINT64 Mmio = SpiBarNow();
   if (Mmio == 0) {
     // No register base: nothing can be known to be writable.
     Map->RegionWriteAccess = 0;
@@ -112,18 +94,14 @@ BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64
   if (Length == 0) {
     return TRUE;
   }
-  // Hardware-sequenced erases and writes accept only the window and the flash
-  // below it; software-sequenced ones reach any address of the flash.
-  if (BiosWindow.DescriptorMode && (Address < BiosWindow.Base - BiosWindow.FlashOffset ||
-                                    Address + Length - 1 > BiosWindow.Base + BiosWindow.Size - 1)) {
-    return FALSE;
-  }
   UINT64 Base = 0;
-  if (!BiosAddressToFlashLinear(Address, &Base)) {
+  UINT64 Last = 0;
+  if (!BiosAddressToFlashLinear(Address, &Base) ||
+      !BiosAddressToFlashLinear(Address + Length - 1, &Last)) {
     return FALSE;
   }
   UINT64 Limit = Base + Length - 1;
-  if (Base < BiosWindow.WritableLow || Limit > BiosWindow.WritableHigh) {
+  if (Last != Limit || Base < BiosWindow.WritableLow || Limit > BiosWindow.WritableHigh) {
     return FALSE;
   }
   if (Map->CheckRegions) {

@@ -23,8 +23,8 @@ struct WriteProtectionMap {
   FlashLinearRange Protected[FlashProtectedRangeCount];
 };
 
-// The flash-linear address at which the BIOS-address operations erase and
-// program the byte at Address; FALSE when it lies below the flash.
+// The flash-linear address at which the BIOS-address operations read, erase and
+// program the byte at Address; FALSE when they refuse the address.
 BOOLEAN BiosAddressToFlashLinear(UINT64 Address, UINT64 *Linear);
 
 VOID ReadWriteProtection(WriteProtectionMap *Map);
