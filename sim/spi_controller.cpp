@@ -344,9 +344,6 @@ void StartHwCycle(SimPlatform *Platform) {
 
   // A second cycle while one runs is refused; the running one goes on.
   if (S.Owner != SimCycleNone || !S.Descriptor.Valid || !Known) return FailHwCycle(Platform, false);
-  if (Platform->Config.FailCycle != 0 && S.HwCycleNumber == Platform->Config.FailCycle) {
-    return FailHwCycle(Platform, false);
-  }
 
   const bool IsErase = Type == SimCycleErase4k || Type == SimCycleErase64k;
   const bool IsWrite = Type == SimCycleWrite || IsErase;
@@ -381,6 +378,14 @@ void StartHwCycle(SimPlatform *Platform) {
   S.WriteOrErase = IsWrite;
   S.EndWithError = false;
   S.ReadLength = 0;
+  if (Platform->Config.FailCycle != 0 && S.HwCycleNumber == Platform->Config.FailCycle) {
+    // An injected failure: the opcode and address go out, nothing reaches the
+    // array, and the cycle ends with FCERR.
+    S.EndWithError = true;
+    S.EndNs = Platform->NowNs + SimBusTimeNs(Platform, 5);
+    Platform->Counters.HwCyclesFailed++;
+    return;
+  }
   if (Platform->Config.StuckBusy) {
     // The controller never reports the end of this cycle; nothing reaches the chip.
     S.Stuck = true;
