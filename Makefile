@@ -23,10 +23,15 @@ efi:
 test: asan
 	ctest --preset host-asan -j $(JOBS)
 
-run: host
+# The main job and the benchmark build only what they run.
+run:
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS) --target pchflash-sim
 	bash tools/main_job.sh build/host/pchflash-sim
 
-bench: host
+bench:
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS) --target pchflash_bench
 	build/host/bench/pchflash_bench
 
 format:
