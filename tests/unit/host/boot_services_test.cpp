@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "host_test_support.h"
@@ -7,9 +8,12 @@
 namespace {
 
 UINT32 HeaderCrc(const EFI_TABLE_HEADER *Header) {
-  std::vector<uint8_t> Bytes(Header->HeaderSize);
-  std::memcpy(Bytes.data(), Header, Header->HeaderSize);
-  std::memset(Bytes.data() + offsetof(EFI_TABLE_HEADER, CRC32), 0, 4);
+  // A table is never shorter than its header; the CRC is taken with CRC32 zeroed.
+  std::vector<uint8_t> Bytes(std::max<size_t>(Header->HeaderSize, sizeof(EFI_TABLE_HEADER)));
+  std::memcpy(Bytes.data(), Header, Bytes.size());
+  for (size_t Index = 0; Index < sizeof(Header->CRC32); Index++) {
+    Bytes[offsetof(EFI_TABLE_HEADER, CRC32) + Index] = 0;
+  }
   UINT32 Crc = 0xFFFFFFFFu;
   for (uint8_t Byte : Bytes) {
     Crc ^= Byte;
