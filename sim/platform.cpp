@@ -294,70 +294,61 @@ void SimPlatformDestroy(SimPlatform *Platform) {
 }
 
 // ---- Accesses
-uint32_t SimMmioRead(SimPlatform *Platform, uint64_t Address, uint32_t WidthBits) {
+
+namespace {
+
+// One access from the processor: after a reset it is only counted; otherwise it
+// reaches the device, costs its time, and is traced at the time it started.
+uint32_t PerformAccess(SimPlatform *Platform, SimEventKind Kind, uint32_t WidthBits,
+                       uint64_t Address, uint32_t Value) {
   const uint32_t Bytes = WidthBytes(WidthBits);
-  if (Platform == nullptr || Bytes == 0) return AllOnes(WidthBits);
+  const bool IsRead = Kind == SimEventMemoryRead || Kind == SimEventPortRead;
+  if (Platform == nullptr || Bytes == 0) return IsRead ? AllOnes(WidthBits) : 0;
   const uint64_t Time = Platform->NowNs;
-  uint32_t Value = AllOnes(WidthBits);
+  Value = IsRead ? AllOnes(WidthBits) : Value & AllOnes(WidthBits);
   if (Platform->Reset != SimResetNone) {
     Platform->Counters.AccessesAfterReset++;
   } else {
     const bool SmiOn = BeginAccess(Platform);
-    Value = MemoryRead(Platform, Address, Bytes) & AllOnes(WidthBits);
+    const uint16_t Port = static_cast<uint16_t>(Address);
+    switch (Kind) {
+      case SimEventMemoryRead:
+        Value = MemoryRead(Platform, Address, Bytes) & AllOnes(WidthBits);
+        break;
+      case SimEventMemoryWrite:
+        MemoryWrite(Platform, Address, Bytes, Value);
+        break;
+      case SimEventPortRead:
+        Value = PortReadValue(Platform, Port, Bytes) & AllOnes(WidthBits);
+        break;
+      default:
+        PortWriteValue(Platform, Port, Bytes, Value);
+        break;
+    }
     EndAccess(Platform, SmiOn);
-    SimAdvance(Platform, SIM_MMIO_ACCESS_NS);
+    const bool IsMemory = Kind == SimEventMemoryRead || Kind == SimEventMemoryWrite;
+    SimAdvance(Platform, IsMemory ? SIM_MMIO_ACCESS_NS : SIM_PORT_ACCESS_NS);
   }
-  Emit(Platform, Time, SimEventMemoryRead, WidthBits, Address, Value);
+  Emit(Platform, Time, Kind, WidthBits, Address, Value);
   return Value;
+}
+
+}  // namespace
+
+uint32_t SimMmioRead(SimPlatform *Platform, uint64_t Address, uint32_t WidthBits) {
+  return PerformAccess(Platform, SimEventMemoryRead, WidthBits, Address, 0);
 }
 
 void SimMmioWrite(SimPlatform *Platform, uint64_t Address, uint32_t WidthBits, uint32_t Value) {
-  const uint32_t Bytes = WidthBytes(WidthBits);
-  if (Platform == nullptr || Bytes == 0) return;
-  const uint64_t Time = Platform->NowNs;
-  Value &= AllOnes(WidthBits);
-  if (Platform->Reset != SimResetNone) {
-    Platform->Counters.AccessesAfterReset++;
-  } else {
-    const bool SmiOn = BeginAccess(Platform);
-    MemoryWrite(Platform, Address, Bytes, Value);
-    EndAccess(Platform, SmiOn);
-    SimAdvance(Platform, SIM_MMIO_ACCESS_NS);
-  }
-  Emit(Platform, Time, SimEventMemoryWrite, WidthBits, Address, Value);
+  PerformAccess(Platform, SimEventMemoryWrite, WidthBits, Address, Value);
 }
 
 uint32_t SimPortRead(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits) {
-  const uint32_t Bytes = WidthBytes(WidthBits);
-  if (Platform == nullptr || Bytes == 0) return AllOnes(WidthBits);
-  const uint64_t Time = Platform->NowNs;
-  uint32_t Value = AllOnes(WidthBits);
-  if (Platform->Reset != SimResetNone) {
-    Platform->Counters.AccessesAfterReset++;
-  } else {
-    const bool SmiOn = BeginAccess(Platform);
-    Value = PortReadValue(Platform, Port, Bytes) & AllOnes(WidthBits);
-    EndAccess(Platform, SmiOn);
-    SimAdvance(Platform, SIM_PORT_ACCESS_NS);
-  }
-  Emit(Platform, Time, SimEventPortRead, WidthBits, Port, Value);
-  return Value;
+  return PerformAccess(Platform, SimEventPortRead, WidthBits, Port, 0);
 }
 
 void SimPortWrite(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits, uint32_t Value) {
-  const uint32_t Bytes = WidthBytes(WidthBits);
-  if (Platform == nullptr || Bytes == 0) return;
-  const uint64_t Time = Platform->NowNs;
-  Value &= AllOnes(WidthBits);
-  if (Platform->Reset != SimResetNone) {
-    Platform->Counters.AccessesAfterReset++;
-  } else {
-    const bool SmiOn = BeginAccess(Platform);
-    PortWriteValue(Platform, Port, Bytes, Value);
-    EndAccess(Platform, SmiOn);
-    SimAdvance(Platform, SIM_PORT_ACCESS_NS);
-  }
-  Emit(Platform, Time, SimEventPortWrite, WidthBits, Port, Value);
+  PerformAccess(Platform, SimEventPortWrite, WidthBits, Port, Value);
 }
 
 // An ordering point for the compiler only: no hardware sees it, no time passes.
