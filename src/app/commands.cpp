@@ -1,19 +1,15 @@
 #include "app/commands.h"
 
-#include "app/write_plan.h"
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
 #include "flash/hw_access.h"
+#include "flash/regs/rst_cnt.h"
+#include "flash/write_protection.h"
 #include "shell/console.h"
 #include "shell/file.h"
 #include "shell/params.h"
 
 namespace {
-
-// Chipset Reset Control register, I/O port.
-constexpr UINT16 RST_CNT = 0xCF9;
-constexpr UINT8 RST_CNT_SYS_RST = 0x02;  // hard reset rather than a CPU-only one
-constexpr UINT8 RST_CNT_RST_CPU = 0x04;  // its change from 0 to 1 starts the reset
 
 constexpr UINT64 OpenForRead = EFI_FILE_MODE_READ;
 constexpr UINT64 CreateForReadWrite =
@@ -196,9 +192,89 @@ BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
   return TRUE;
 }
 
-// Compares, checks the plan against the flash protections, then erases and
-// programs the blocks that differ. Returns TRUE when the reset is to follow:
-// after a completed run, and after a refusal that left the flash untouched.
+// The blocks of one write: which of them differ from the flash and are to be
+// erased and programmed.
+struct WritePlan {
+  UINTN BlockCount;
+  UINTN RewriteCount;
+  BOOLEAN FlashReadable;  // the current contents were read
+  BOOLEAN Rewrite[MaxFlashBlocks];
+};
+
+// Completes a partial last block with what the flash holds there now; without the
+// current contents there is nothing sound to complete it with.
+BOOLEAN CompleteLastBlock(MainState *State, const CHAR16 *FileName, UINTN ImageBytes,
+                          const WritePlan *Plan) {
+  UINTN CoveredBytes = Plan->BlockCount * FlashBlockSize;
+  if (CoveredBytes == ImageBytes) {
+    return TRUE;
+  }
+  if (!Plan->FlashReadable) {
+    ConsolePrint("\r\n");
+    ReportFile(State, FileName, EFI_BAD_BUFFER_SIZE);
+    return FALSE;
+  }
+  MemCopy(State->ImageBuffer + ImageBytes, State->CompareBuffer + ImageBytes,
+          CoveredBytes - ImageBytes);
+  return TRUE;
+}
+
+// A block is never skipped on the strength of contents not read from the flash.
+VOID MarkDifferingBlocks(const MainState *State, WritePlan *Plan) {
+  Plan->RewriteCount = 0;
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    UINTN Offset = Block * FlashBlockSize;
+    Plan->Rewrite[Block] =
+        !Plan->FlashReadable ||
+        MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset, FlashBlockSize) != 0;
+    Plan->RewriteCount += Plan->Rewrite[Block] ? 1 : 0;
+  }
+}
+
+// Refuses before the first erase rather than stop half-way at a protected block.
+BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
+  if (Plan->RewriteCount == 0) {
+    return TRUE;
+  }
+  WriteProtectionMap Protection;
+  ReadWriteProtection(&Protection);
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    UINT64 Address = State->WindowBase + Block * FlashBlockSize;
+    if (Plan->Rewrite[Block] && !FlashRangeWritable(&Protection, Address, FlashBlockSize)) {
+      ConsolePrint("\r\nError. Flash is write-protected at 0x%x.\r\n", Address);
+      State->Status = EFI_WRITE_PROTECTED;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+// Erases, programs and verifies the planned blocks, one dot each.
+BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    if (!Plan->Rewrite[Block]) {
+      continue;
+    }
+    UINTN Offset = Block * FlashBlockSize;
+    EFI_STATUS Status = RewriteBlock(State, Offset, Plan->FlashReadable);
+    if (Status != EFI_SUCCESS) {
+      ConsolePrint(
+          "\r\nError!! Writing the flash failed at 0x%x: %r. Do not reset; run the command "
+          "again.\r\n",
+          State->WindowBase + Offset, Status);
+      State->Status = Status;
+      return FALSE;
+    }
+    ConsolePrint(".");
+  }
+  ConsolePrint(" completed.\r\n");
+  return TRUE;
+}
+
+// Reads the image, compares it with the flash, checks the plan against the flash
+// protections, then erases and programs the blocks that differ. Returns TRUE when
+// the reset is to follow: after a completed run, and after a refusal that left the
+// flash untouched.
 BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) {
   UINTN ImageBytes = 0;
   if (!ReadImageFile(State, FileName, FileSize, &ImageBytes)) {
@@ -206,65 +282,17 @@ BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) 
   }
   ConsolePrint("Programming starting ");
 
-  UINTN BlockCount = (ImageBytes + FlashBlockSize - 1) / FlashBlockSize;
-  UINTN CoveredBytes = BlockCount * FlashBlockSize;
-  BOOLEAN FlashReadable = ReadCurrentContents(State, CoveredBytes);
-  if (CoveredBytes != ImageBytes) {
-    // The last block is completed with what the flash holds there now; without
-    // the current contents there is nothing sound to complete it with.
-    if (!FlashReadable) {
-      ConsolePrint("\r\n");
-      ReportFile(State, FileName, EFI_BAD_BUFFER_SIZE);
-      return TRUE;
-    }
-    MemCopy(State->ImageBuffer + ImageBytes, State->CompareBuffer + ImageBytes,
-            CoveredBytes - ImageBytes);
+  WritePlan Plan;
+  Plan.BlockCount = (ImageBytes + FlashBlockSize - 1) / FlashBlockSize;
+  Plan.FlashReadable = ReadCurrentContents(State, Plan.BlockCount * FlashBlockSize);
+  if (!CompleteLastBlock(State, FileName, ImageBytes, &Plan)) {
+    return TRUE;
   }
-
-  // A block is never skipped on the strength of contents not read from the flash.
-  BOOLEAN Rewrite[MaxFlashBlocks] = {};
-  UINTN RewriteCount = 0;
-  for (UINTN Block = 0; Block < BlockCount; Block++) {
-    UINTN Offset = Block * FlashBlockSize;
-    Rewrite[Block] =
-        !FlashReadable ||
-        MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset, FlashBlockSize) != 0;
-    RewriteCount += Rewrite[Block] ? 1 : 0;
+  MarkDifferingBlocks(State, &Plan);
+  if (!CheckPlanWritable(State, &Plan) || !RewritePlannedBlocks(State, &Plan)) {
+    CloseImageFile(State);
+    return FALSE;
   }
-
-  // Refuse before the first erase rather than stop half-way at a protected block.
-  if (RewriteCount != 0) {
-    WriteProtectionMap Protection;
-    ReadWriteProtection(&Protection);
-    for (UINTN Block = 0; Block < BlockCount; Block++) {
-      UINT64 Address = State->WindowBase + Block * FlashBlockSize;
-      if (Rewrite[Block] && !FlashRangeWritable(&Protection, Address, FlashBlockSize)) {
-        ConsolePrint("\r\nError. Flash is write-protected at 0x%x.\r\n", Address);
-        State->Status = EFI_WRITE_PROTECTED;
-        CloseImageFile(State);
-        return FALSE;
-      }
-    }
-  }
-
-  for (UINTN Block = 0; Block < BlockCount; Block++) {
-    if (!Rewrite[Block]) {
-      continue;
-    }
-    UINTN Offset = Block * FlashBlockSize;
-    EFI_STATUS Status = RewriteBlock(State, Offset, FlashReadable);
-    if (Status != EFI_SUCCESS) {
-      ConsolePrint(
-          "\r\nError!! Writing the flash failed at 0x%x: %r. Do not reset; run the command "
-          "again.\r\n",
-          State->WindowBase + Offset, Status);
-      State->Status = Status;
-      CloseImageFile(State);
-      return FALSE;
-    }
-    ConsolePrint(".");
-  }
-  ConsolePrint(" completed.\r\n");
   return TRUE;
 }
 
@@ -338,6 +366,7 @@ VOID WriteCommand(MainState *State) {
 
 VOID SystemReset() {
   ConsolePrint("System reset...\r\n");
+  // RST_CPU must change from 0 to 1 to start the reset.
   PortWrite8(RST_CNT, 0x00);
   PortWrite8(RST_CNT, RST_CNT_SYS_RST | RST_CNT_RST_CPU);
 }

@@ -5,58 +5,26 @@
 // prefix opcode 0 ahead of each).
 #include "flash/bios_flash.h"
 
+#include "flash/flash_descriptor.h"
 #include "flash/hw_access.h"
 #include "flash/part_table.h"
+#include "flash/regs/spi_mmio.h"
 #include "flash/spi_hwseq.h"
 
 namespace {
 
-// SPI MMIO, offsets from the controller's base.
-constexpr UINT32 SPI_FREG1 = 0x58;
-constexpr UINT32 FREG_BASE_MASK = 0x7FFF;
-constexpr UINT32 SPI_SSFSTS = 0xA0;         // status byte of SSFSTS_CTL
-constexpr UINT32 SPI_SSFSTS_CTL_HI = 0xA1;  // control word: SSFSTS_CTL bits 23:8
-constexpr UINT8 SSFSTS_SCIP = 1u << 0;
-constexpr UINT8 SSFSTS_FDONE = 1u << 2;
-constexpr UINT8 SSFSTS_FCERR = 1u << 3;
-constexpr UINT8 SSFSTS_AEL = 1u << 4;
-constexpr UINT8 SSFSTS_CLEAR = SSFSTS_FDONE | SSFSTS_FCERR | SSFSTS_AEL;
+// Software sequencing writes its control as a 16-bit word at SSFSTS_CTL + 1: bit
+// n of that word is bit n + 8 of the register.
+constexpr UINT32 SSFSTS_CTL_CONTROL_WORD = SSFSTS_CTL + 1;
+constexpr UINT16 ControlWord(UINT32 RegisterBits) { return static_cast<UINT16>(RegisterBits >> 8); }
+constexpr UINT8 SSFSTS_CLEAR = SSFSTS_CTL_FDONE | SSFSTS_CTL_FCERR | SSFSTS_CTL_AEL;
+// The control bits a new cycle keeps: the reserved ones, SME, and SCGO, which it sets anyway.
+constexpr UINT16 SSFC_KEEP = ControlWord(SSFSTS_CTL_RESERVED | SSFSTS_CTL_SME | SSFSTS_CTL_SCGO);
 
-// Control word fields (bit n is SSFSTS_CTL bit n + 8).
-constexpr UINT16 SSFC_KEEP_MASK = 0x8083;  // bits 0, 1, 7 and SME kept
-constexpr UINT16 SSFC_SCGO = 0x0002;
-constexpr UINT16 SSFC_ACS = 0x0004;
-constexpr UINT16 SSFC_SPOP = 0x0008;
-constexpr UINT32 SSFC_COP_SHIFT = 4;
-constexpr UINT16 SSFC_COP_MASK = 0x7;
-constexpr UINT32 SSFC_DBC_SHIFT = 8;
-constexpr UINT16 SSFC_DBC_MASK = 0x3F;
-constexpr UINT16 SSFC_DS = 0x4000;
-
-constexpr UINT8 OPMENU_SLOT_ERASE = 1;
-constexpr UINT8 OPMENU_SLOT_PROGRAM = 2;
-
-// The software-sequencing waits get the same bound as the hardware-sequenced one:
-// 600000 polls 10 microseconds apart, about 6 seconds.
-constexpr UINT32 SW_SEQ_POLLS = 600000;
-constexpr UINT64 SW_SEQ_POLL_DELAY_US = 10;
+constexpr UINT32 FREG_BIOS = 1;  // the BIOS region
 
 constexpr UINT32 HW_SEQ_WRITE_PIECE = 4096;
 constexpr UINT64 FOUR_GIB = 0x100000000ULL;
-
-// The window bounds of read, erase and program: from Base - FlashOffset (the
-// flash below the window) to the window's last byte. One conversion serves every
-// operation, so the comparison read, the erase and the program of one BIOS
-// address always reach the same flash bytes.
-BOOLEAN BiosAddressToFlash(UINT64 Address, UINT64 *Flash) {
-  UINT64 Low = BiosWindow.Base - static_cast<UINT64>(BiosWindow.FlashOffset);
-  UINT64 High = BiosWindow.Base + BiosWindow.Size - 1;
-  if (Address < Low || Address > High) {
-    return FALSE;
-  }
-  *Flash = static_cast<UINT64>(BiosWindow.FlashOffset) + (Address - BiosWindow.Base);
-  return TRUE;
-}
 
 UINT64 WindowFlashEnd() {
   return static_cast<UINT64>(BiosWindow.FlashOffset + static_cast<INT64>(BiosWindow.Size));
@@ -71,7 +39,7 @@ EFI_STATUS CheckSoftwarePath() {
     return EFI_NOT_READY;
   }
   INT32 Row = SelectedFlashPartIndex();
-  if (Row < 0 || FlashPartTable[Row].Geometry->ChipId == FLASH_GENERIC_CHIP_ID) {
+  if (Row < 0 || FlashPartTable[Row].Geometry.ChipId == FLASH_GENERIC_CHIP_ID) {
     return EFI_UNSUPPORTED;
   }
   INT64 TopOffset = static_cast<INT64>(BiosWindow.FlashSize) - static_cast<INT64>(BiosWindow.Size);
@@ -91,7 +59,7 @@ EFI_STATUS SwSeqErase(UINT64 Address, UINT64 Length) {
     return Status;
   }
   UINT64 Flash = 0;
-  if (!BiosAddressToFlash(Address, &Flash)) {
+  if (!BiosAddressToFlashLinear(Address, &Flash)) {
     return EFI_INVALID_PARAMETER;
   }
   UINT64 Block = BiosWindow.EraseBlockSize;
@@ -114,7 +82,7 @@ EFI_STATUS SwSeqErase(UINT64 Address, UINT64 Length) {
 // One software-sequenced cycle per byte: the byte in FDATA0, then the program opcode.
 EFI_STATUS SwSeqProgram(UINT64 Flash, const UINT8 *Source, UINT64 Length) {
   for (UINT64 I = 0; I < Length; I++) {
-    RegWrite8(SpiBarNow() + SPI_FDATA0, Source[I]);
+    RegWrite8(SpiDecodingBar() + FDATA0, Source[I]);
     EFI_STATUS Status =
         SwSeqCycle(static_cast<UINT32>(Flash + I), 0, OPMENU_SLOT_PROGRAM, FALSE, TRUE, TRUE);
     if (EFI_ERROR(Status)) {
@@ -125,27 +93,43 @@ EFI_STATUS SwSeqProgram(UINT64 Flash, const UINT8 *Source, UINT64 Length) {
 }
 
 // Polls the software-sequencing status byte until Done says so; FALSE when the
-// bound ran out.
+// bound ran out. The waits get the same bound as the hardware-sequenced ones.
 BOOLEAN SwSeqPoll(BOOLEAN (*Done)(UINT8 Status), UINT8 *Last) {
-  for (UINT32 Poll = 0; Poll < SW_SEQ_POLLS; Poll++) {
-    *Last = RegRead8(SpiBarNow() + SPI_SSFSTS);
+  for (UINT32 Poll = 0; Poll < SPI_CYCLE_POLLS; Poll++) {
+    *Last = RegRead8(SpiDecodingBar() + SSFSTS_CTL);
     if (Done(*Last)) {
       return TRUE;
     }
-    PmTimerDelay(SpiControllerState.AcpiIoBase, SW_SEQ_POLL_DELAY_US);
+    PmTimerDelay(SpiControllerState.AcpiIoBase, SPI_POLL_DELAY_US);
   }
   return FALSE;
 }
 
-BOOLEAN SwSeqIdle(UINT8 Status) { return (Status & SSFSTS_SCIP) == 0; }
-BOOLEAN SwSeqFinished(UINT8 Status) { return (Status & (SSFSTS_FDONE | SSFSTS_FCERR)) != 0; }
+BOOLEAN SwSeqIdle(UINT8 Status) { return (Status & SSFSTS_CTL_SCIP) == 0; }
+BOOLEAN SwSeqFinished(UINT8 Status) {
+  return (Status & (SSFSTS_CTL_FDONE | SSFSTS_CTL_FCERR)) != 0;
+}
 
 }  // namespace
+
+// The window bounds of read, erase and program: from Base - FlashOffset (the
+// flash below the window) to the window's last byte. One conversion serves every
+// operation and the write-protection check, so the comparison read, the check,
+// the erase and the program of one BIOS address always reach the same flash bytes.
+BOOLEAN BiosAddressToFlashLinear(UINT64 Address, UINT64 *Linear) {
+  UINT64 Low = BiosWindow.Base - static_cast<UINT64>(BiosWindow.FlashOffset);
+  UINT64 High = BiosWindow.Base + BiosWindow.Size - 1;
+  if (Address < Low || Address > High) {
+    return FALSE;
+  }
+  *Linear = static_cast<UINT64>(BiosWindow.FlashOffset) + (Address - BiosWindow.Base);
+  return TRUE;
+}
 
 EFI_STATUS BiosFlashRead(VOID *Buffer, UINT64 Address, UINT64 Length) {
   UINT64 Flash = 0;
   if (Address == 0 || Buffer == nullptr || Length > BiosWindow.Size ||
-      !BiosAddressToFlash(Address, &Flash)) {
+      !BiosAddressToFlashLinear(Address, &Flash)) {
     return EFI_INVALID_PARAMETER;
   }
   // The end of the range is left to the cycle layer, which refuses a range past the flash.
@@ -158,7 +142,7 @@ EFI_STATUS BiosFlashErase(UINT64 Address, UINT64 Length) {
     return SwSeqErase(Address, Length);
   }
   UINT64 Flash = 0;
-  if (!BiosAddressToFlash(Address, &Flash)) {
+  if (!BiosAddressToFlashLinear(Address, &Flash)) {
     return EFI_INVALID_PARAMETER;
   }
   if ((Length & 0xFFF) != 0 || Flash + Length > WindowFlashEnd()) {
@@ -180,7 +164,7 @@ EFI_STATUS BiosFlashProgram(UINT64 Address, const VOID *Buffer, UINT64 *Length) 
     }
   }
   UINT64 Flash = 0;
-  if (!BiosAddressToFlash(Address, &Flash)) {
+  if (!BiosAddressToFlashLinear(Address, &Flash)) {
     return EFI_INVALID_PARAMETER;
   }
   UINT64 N = *Length;
@@ -198,7 +182,7 @@ EFI_STATUS BiosFlashProgram(UINT64 Address, const VOID *Buffer, UINT64 *Length) 
 
 EFI_STATUS BiosFlashWrite(UINT64 Address, UINT32 *Length, const VOID *Buffer) {
   UINT64 Flash = 0;
-  if (Length == nullptr || Buffer == nullptr || !BiosAddressToFlash(Address, &Flash)) {
+  if (Length == nullptr || Buffer == nullptr || !BiosAddressToFlashLinear(Address, &Flash)) {
     return EFI_INVALID_PARAMETER;
   }
   UINT32 N = *Length;
@@ -226,14 +210,14 @@ EFI_STATUS TranslateBiosAddress(UINT64 Address, UINT64 *ImageAddress) {
   if (ImageAddress == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  UINT64 Mmio = SpiBarNow();
-  if ((RegRead32(Mmio + SPI_HSFSTS_CTL) & SPI_HSFSTS_CTL_FDV) == 0) {
+  UINT64 Mmio = SpiDecodingBar();
+  if (!DescriptorValid(Mmio)) {
     return EFI_UNSUPPORTED;
   }
   if (Address < BiosWindow.Base) {
     return EFI_UNSUPPORTED;
   }
-  UINT64 BiosRegionBase = static_cast<UINT64>(RegRead32(Mmio + SPI_FREG1) & FREG_BASE_MASK) << 12;
+  UINT64 BiosRegionBase = SpiRangeBase(RegRead32(Mmio + FREG0 + FREG_STRIDE * FREG_BIOS));
   *ImageAddress = BiosRegionBase + (Address - BiosWindow.Base) + FOUR_GIB - BiosWindow.FlashSize;
   return EFI_SUCCESS;
 }
@@ -248,19 +232,20 @@ EFI_STATUS SwSeqCycle(UINT32 FlashAddress, UINT8 CountCode, UINT8 Slot, BOOLEAN 
   if (EFI_ERROR(Status)) {
     return Status;
   }
-  UINT16 Control = static_cast<UINT16>((CountCode & SSFC_DBC_MASK) << SSFC_DBC_SHIFT |
-                                       (Slot & SSFC_COP_MASK) << SSFC_COP_SHIFT | SSFC_SCGO);
+  UINT32 Control = (CountCode & SSFSTS_CTL_DBC_MASK) << SSFSTS_CTL_DBC_SHIFT |
+                   (Slot & SSFSTS_CTL_COP_MASK) << SSFSTS_CTL_COP_SHIFT | SSFSTS_CTL_SCGO;
   if (DataFlag) {
-    Control |= SSFC_DS;
+    Control |= SSFSTS_CTL_DS;
   }
   if (PrefixFlag) {
-    Control |= SSFC_SPOP;
+    Control |= SSFSTS_CTL_SPOP;
   }
   if (AtomicFlag) {
-    Control |= SSFC_ACS;
+    Control |= SSFSTS_CTL_ACS;
   }
-  RegWrite32(SpiBarNow() + SPI_FADDR, FlashAddress);
-  RegAndOr16(SpiBarNow() + SPI_SSFSTS_CTL_HI, SSFC_KEEP_MASK, Control);  // SCGO starts it
+  RegWrite32(SpiDecodingBar() + FADDR, FlashAddress);
+  // SCGO starts the cycle.
+  RegAndOr16(SpiDecodingBar() + SSFSTS_CTL_CONTROL_WORD, SSFC_KEEP, ControlWord(Control));
   return SwSeqWaitDone();
 }
 
@@ -269,7 +254,7 @@ EFI_STATUS SwSeqWaitIdle() {
   if (!SwSeqPoll(SwSeqIdle, &Last)) {
     return EFI_DEVICE_ERROR;
   }
-  RegOr8(SpiBarNow() + SPI_SSFSTS, SSFSTS_CLEAR);
+  RegOr8(SpiDecodingBar() + SSFSTS_CTL, SSFSTS_CLEAR);
   return EFI_SUCCESS;
 }
 
@@ -278,6 +263,6 @@ EFI_STATUS SwSeqWaitDone() {
   if (!SwSeqPoll(SwSeqFinished, &Last)) {
     return EFI_DEVICE_ERROR;
   }
-  RegOr8(SpiBarNow() + SPI_SSFSTS, SSFSTS_CLEAR);
-  return (Last & (SSFSTS_FCERR | SSFSTS_AEL)) != 0 ? EFI_DEVICE_ERROR : EFI_SUCCESS;
+  RegOr8(SpiDecodingBar() + SSFSTS_CTL, SSFSTS_CLEAR);
+  return (Last & (SSFSTS_CTL_FCERR | SSFSTS_CTL_AEL)) != 0 ? EFI_DEVICE_ERROR : EFI_SUCCESS;
 }

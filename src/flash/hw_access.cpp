@@ -2,6 +2,9 @@
 // PCI function, the ACPI I/O base and the PM-timer delay.
 #include "flash/hw_access.h"
 
+#include "flash/regs/acpi_io.h"
+#include "flash/regs/pmc_pci.h"
+
 // Every memory-mapped access is exactly one access of its width with an ordering
 // point on each side, so the compiler can neither merge nor move register accesses.
 UINT8 RegRead8(UINT64 Address) {
@@ -83,7 +86,7 @@ EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase) {
     return EFI_INVALID_PARAMETER;
   }
   UINT64 Pmc = PcieConfigAddress(PMC_PCI_BUS, PMC_PCI_DEVICE, PMC_PCI_FUNCTION);
-  if (RegRead16(Pmc + PMC_VENDOR_ID) == 0xFFFF) {
+  if (RegRead16(Pmc + PMC_VENDOR_ID) == PMC_VENDOR_ID_ABSENT) {
     return EFI_UNSUPPORTED;  // no device answers at 0:31.2
   }
   *AcpiIoBase = static_cast<UINT16>(RegRead16(Pmc + PMC_ABASE) & PMC_ABASE_MASK);
@@ -91,10 +94,6 @@ EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase) {
 }
 
 namespace {
-
-// The PM timer runs at 3.579545 MHz: 358 ticks per 100 microseconds.
-constexpr UINT64 PM_TIMER_TICKS_PER_100US = 358;
-constexpr UINT32 PM_TIMER_PERIOD_SHIFT = 24;
 
 UINT32 ReadPmTimer(UINT16 Port) { return PortRead32(Port) & ACPI_PM1_TMR_MASK; }
 
@@ -106,11 +105,11 @@ VOID PmTimerDelay(UINT16 AcpiIoBase, UINT64 Microseconds) {
   }
   UINT16 Port = static_cast<UINT16>(AcpiIoBase + ACPI_PM1_TMR);
   UINT64 Start = ReadPmTimer(Port);
-  UINT64 Ticks = (Microseconds * PM_TIMER_TICKS_PER_100US) / 100;
+  UINT64 Ticks = (Microseconds * ACPI_PM1_TMR_TICKS_PER_100US) / 100;
   UINT64 End = Start + Ticks + 1;
   // The counter is 24 bits wide: count the roll-overs the wait has to see before
   // the remainder is compared.
-  UINT64 RollOversLeft = End >> PM_TIMER_PERIOD_SHIFT;
+  UINT64 RollOversLeft = End >> ACPI_PM1_TMR_WIDTH;
   UINT64 Target = End & ACPI_PM1_TMR_MASK;
   UINT64 Last = Start;
   for (;;) {

@@ -8,18 +8,6 @@
 // PCIe configuration space is memory-mapped at a fixed base on this platform.
 constexpr UINT64 PCIE_ECAM_BASE = 0xE0000000;
 
-// Power-management controller (PMC), PCI 0:31.2: offsets from its configuration space.
-constexpr UINT32 PMC_PCI_BUS = 0;
-constexpr UINT32 PMC_PCI_DEVICE = 31;
-constexpr UINT32 PMC_PCI_FUNCTION = 2;
-constexpr UINT32 PMC_VENDOR_ID = 0x00;
-constexpr UINT32 PMC_ABASE = 0x40;
-constexpr UINT16 PMC_ABASE_MASK = 0xFFFC;
-
-// ACPI I/O registers: offsets from the ACPI base (ABASE).
-constexpr UINT16 ACPI_PM1_TMR = 0x08;
-constexpr UINT32 ACPI_PM1_TMR_MASK = 0xFFFFFF;
-
 // Implemented by the back end (direct hardware or the simulated platform).
 UINT8 PortWrite8(UINT16 Port, UINT8 Value);
 UINT32 PortRead32(UINT16 Port);

@@ -4,43 +4,22 @@
 #include "flash/part_table.h"
 
 #include "base/firmware.h"
+#include "flash/flash_descriptor.h"
 #include "flash/hw_access.h"
+#include "flash/regs/descriptor.h"
+#include "flash/regs/spi_mmio.h"
 #include "flash/spi_hwseq.h"
 
-BiosWindowRecord BiosWindow = {0, 0, 0, 0, 0, 0, 0, 0, TRUE};
+BiosWindowRecord BiosWindow = {0, 0, 0, 0, 0, 0, 0, TRUE};
 
 namespace {
 
 constexpr UINT64 BIOS_WINDOW_BASE = 0xFF800000;
 constexpr UINT64 BIOS_WINDOW_SIZE = 0x800000;
-constexpr UINT64 SPI_BAR0_ADDRESS = 0xE00FD010;  // BAR0 of PCI 0:31.5
-
-// SPI MMIO, offsets from the controller's base.
-constexpr UINT32 SPI_BFPREG = 0x00;
-constexpr UINT8 HSFSTS_STATUS_CLEAR = 0x07;  // FDONE, FCERR, AEL (write one to clear)
-constexpr UINT32 SPI_SSFSTS_CTL = 0xA0;
-constexpr UINT8 SSFSTS_STATUS_CLEAR = 0x0C;  // FDONE, FCERR
-constexpr UINT32 SPI_PREOP = 0xA4;
-constexpr UINT32 SPI_OPTYPE = 0xA6;
-constexpr UINT32 SPI_OPMENU_LOW = 0xA8;
-constexpr UINT32 SPI_OPMENU_HIGH = 0xAC;
-constexpr UINT32 BFPREG_FIELD_MASK = 0x7FFF;
-constexpr UINT32 FLMSTR1_WRITE_ACCESS_LOW = 0x0F000000;  // bits 27:24
-
-// LVSCC/UVSCC fields.
-constexpr UINT32 VSCC_BES_256 = 0;
-constexpr UINT32 VSCC_BES_4K = 1;
-constexpr UINT32 VSCC_BES_64K = 3;
-constexpr UINT32 VSCC_WG_64 = 1u << 2;
-constexpr UINT32 VSCC_WSR = 1u << 3;
-constexpr UINT32 VSCC_WEWS = 1u << 4;
-constexpr UINT32 VSCC_EO_SHIFT = 8;
 
 constexpr UINT8 OPCODE_WRITE_ENABLE = 0x06;
 constexpr UINT8 OPCODE_ENABLE_WRITE_STATUS = 0x50;
 
-constexpr UINT32 DENSITY_UNIT = 0x80000;  // density code 0: 512 KiB
-constexpr UINT32 DENSITY_CODE_MAX = 7;
 constexpr UINT32 ID_BUFFER_BYTES = 8;
 
 // The scan's position and the candidate it builds.
@@ -50,17 +29,6 @@ FlashDeviceInfo Candidate = {};
 SpiControllerConfig CandidateConfig = {};
 SpiControllerSettings SettingsCopy = {};
 FlashGeometry GeometryCopy = {};
-
-UINT32 DensityBytes(UINT32 Code) { return Code <= DENSITY_CODE_MAX ? DENSITY_UNIT << Code : 0; }
-
-UINT32 ReadDescriptorDword(UINT64 Mmio, UINT32 FdocValue) {
-  RegWrite32(Mmio + SPI_FDOC, FdocValue);
-  return RegRead32(Mmio + SPI_FDOD);
-}
-
-BOOLEAN DescriptorValid(UINT64 Mmio) {
-  return (RegRead32(Mmio + SPI_HSFSTS_CTL) & SPI_HSFSTS_CTL_FDV) != 0;
-}
 
 UINT8 CapacitySizeCode(UINT32 Capacity) {
   switch (Capacity) {
@@ -109,10 +77,18 @@ UINT8 DensitySizeCode(UINT32 Size) {
   return 255;
 }
 
-UINT32 PackOptions(const UINT8 *OptionBytes) {
-  return (OptionBytes[0] & 1u) << 0 | (OptionBytes[1] & 1u) << 1 | (OptionBytes[2] & 1u) << 2 |
-         (OptionBytes[3] & 1u) << 3 | (OptionBytes[4] & 7u) << 4 | (OptionBytes[5] & 7u) << 7 |
-         (OptionBytes[6] & 1u) << 10;
+UINT32 OptionBit(UINT8 Setting, UINT32 Bit) { return (Setting & 1u) != 0 ? Bit : 0; }
+
+UINT32 OptionField(UINT8 Setting, UINT32 Shift, UINT32 Mask) { return (Setting & Mask) << Shift; }
+
+UINT32 PackOptions(const FlashPartOptions &Options) {
+  return OptionBit(Options.WriteStatusRequired, SPI_OPTION_WRITE_STATUS_REQUIRED) |
+         OptionBit(Options.Option1, SPI_OPTION_1) | OptionBit(Options.Option2, SPI_OPTION_2) |
+         OptionBit(Options.WriteGranularity64, SPI_OPTION_WRITE_GRANULARITY_64) |
+         OptionField(Options.IdByteCount, SPI_OPTION_ID_BYTE_COUNT_SHIFT,
+                     SPI_OPTION_ID_BYTE_COUNT_MASK) |
+         OptionField(Options.Option5, SPI_OPTION_5_SHIFT, SPI_OPTION_5_MASK) |
+         OptionBit(Options.FixedWriteStatusMethod, SPI_OPTION_FIXED_WRITE_STATUS_METHOD);
 }
 
 UINT32 LittleEndianDword(const UINT8 *Bytes) {
@@ -142,41 +118,28 @@ UINT32 ReadChipId(UINT32 ByteCount) {
 // The writable range of a valid descriptor: the whole flash when the host may write
 // any of regions 4..7 in FLMSTR1, otherwise the BIOS region as BFPREG gives it.
 VOID SetDescriptorWritableRange(UINT64 Mmio) {
-  UINT32 Flmstr1 = ReadDescriptorDword(Mmio, SPI_FDOC_FLMSTR1);
-  if ((Flmstr1 & FLMSTR1_WRITE_ACCESS_LOW) != 0) {
+  UINT32 Flmstr1 = DescriptorReadDword(Mmio, FDSS_MASTER, FDSI_FLMSTR1);
+  if ((Flmstr1 & FLMSTR1_WRITE_REGIONS_4_TO_7) != 0) {
     return;
   }
-  UINT32 Bfpreg = RegRead32(Mmio + SPI_BFPREG);
-  UINT64 Base = static_cast<UINT64>(Bfpreg & BFPREG_FIELD_MASK) << 12;
-  UINT64 Limit = static_cast<UINT64>((Bfpreg >> 16) & BFPREG_FIELD_MASK) << 12;
-  if (Base < Limit) {
+  UINT32 Bfpreg = RegRead32(Mmio + BFPREG);
+  UINT64 Base = SpiRangeBase(Bfpreg);
+  UINT64 Limit = SpiRangeLimit(Bfpreg);
+  // A BIOS region of a single 4 KiB unit (base equal to limit) is not taken.
+  if (Base < (Limit & ~SPI_RANGE_LIMIT_LOW_BITS)) {
     BiosWindow.WritableLow = Base;
-    BiosWindow.WritableHigh = Limit | 0xFFF;
+    BiosWindow.WritableHigh = Limit;
   }
 }
-
-// A BAR0 without a base (0) or of a function that does not answer (all ones) has
-// no controller behind it: writes there would reach low memory or the BIOS.
-BOOLEAN SpiBarUsable(UINT64 Bar) { return Bar != 0 && Bar != SPI_BAR0_ABSENT; }
 
 }  // namespace
 
-UINT64 SpiBarNow() {
-  // Only the hardware-sequenced layer moves BAR0; follow it once it has.
-  UINT32 Decoding = SpiDecodingBar();
-  if (Decoding != 0) {
-    BiosWindow.SpiBar = Decoding;
-  }
-  return BiosWindow.SpiBar;
-}
-
 EFI_STATUS BiosWindowInit() {
   // A fresh window for this run: only the steps below and the part set-up fill it.
-  BiosWindow = {0, 0, 0, 0, 0, 0, 0, 0, TRUE};
+  BiosWindow = {0, 0, 0, 0, 0, 0, 0, TRUE};
   BiosWindow.Size = BIOS_WINDOW_SIZE;
   BiosWindow.Base = BIOS_WINDOW_BASE;
-  BiosWindow.SpiBar = RegRead32(SPI_BAR0_ADDRESS) & SPI_BAR0_MASK;
-  if (SpiBarUsable(BiosWindow.SpiBar)) {
+  if (SpiBarUsable(SpiReadBar0())) {
     ComputeBiosFlashOffset();
   }
   return EFI_SUCCESS;
@@ -187,40 +150,39 @@ VOID ComputeBiosFlashOffset() {
   if (EFI_ERROR(GetFlashComponentCount(&Count))) {
     return;
   }
-  UINT32 Flcomp = ReadDescriptorDword(SpiBarNow(), SPI_FDOC_FLCOMP) & 0xFF;
-  UINT32 Total = DensityBytes(Flcomp & 0xF);
-  if (Count == 2) {
-    Total += DensityBytes((Flcomp >> 4) & 0xF);
+  UINT32 Flcomp = DescriptorReadDword(SpiDecodingBar(), FDSS_COMPONENT, FDSI_FLCOMP);
+  UINT32 Total = 0;
+  UINT32 Second = 0;
+  FlashComponentSize(Flcomp, 0, &Total);
+  if (Count >= 2) {
+    FlashComponentSize(Flcomp, 1, &Second);
   }
+  Total += Second;
   // The window holds the top of the flash; negative when the flash is smaller.
   BiosWindow.FlashOffset = static_cast<INT64>(Total) - static_cast<INT64>(BiosWindow.Size);
 }
 
 EFI_STATUS GetFlashComponentCount(UINT8 *Count) {
-  UINT64 Mmio = SpiBarNow();
+  UINT64 Mmio = SpiDecodingBar();
   if (!DescriptorValid(Mmio)) {
     return EFI_UNSUPPORTED;
   }
-  *Count = static_cast<UINT8>(((ReadDescriptorDword(Mmio, SPI_FDOC_FLMAP0) >> 8) & 3) + 1);
+  *Count =
+      static_cast<UINT8>(FlashComponentCount(DescriptorReadDword(Mmio, FDSS_MAP, FDSI_FLMAP0)));
   return EFI_SUCCESS;
 }
 
 EFI_STATUS DecodeFlashDensity(UINT8 ComponentCount, FlashDeviceInfo *Info,
                               SpiControllerConfig *Config) {
   EFI_STATUS Status = EFI_SUCCESS;
-  UINT32 Flcomp = ReadDescriptorDword(SpiBarNow(), SPI_FDOC_FLCOMP);
-  UINT32 Code1 = Flcomp & 0xF;
-  UINT32 Size1 = DensityBytes(Code1);
-  if (Code1 > DENSITY_CODE_MAX) {
+  UINT32 Flcomp = DescriptorReadDword(SpiDecodingBar(), FDSS_COMPONENT, FDSI_FLCOMP);
+  UINT32 Size1 = 0;
+  if (!FlashComponentSize(Flcomp, 0, &Size1)) {
     Status = EFI_DEVICE_ERROR;
   }
   UINT32 Size2 = 0;
-  if (ComponentCount == 2) {
-    UINT32 Code2 = (Flcomp >> 4) & 0xF;
-    Size2 = DensityBytes(Code2);
-    if (Code2 > DENSITY_CODE_MAX) {
-      Status = EFI_DEVICE_ERROR;
-    }
+  if (ComponentCount >= 2 && !FlashComponentSize(Flcomp, 1, &Size2)) {
+    Status = EFI_DEVICE_ERROR;
   }
   BiosWindow.FlashSize = Size1 + Size2;
   // The generic row knows no size of its own: it takes the first component's.
@@ -236,15 +198,16 @@ EFI_STATUS DecodeFlashDensity(UINT8 ComponentCount, FlashDeviceInfo *Info,
 }
 
 UINT32 ComputeVsccValue(const SpiControllerConfig *Config) {
-  UINT32 Bes = VSCC_BES_256;
+  UINT32 Bes = VSCC_LEGACY_BES_256;
   if (Config->EraseBlockSize == 4096) {
-    Bes = VSCC_BES_4K;
+    Bes = VSCC_LEGACY_BES_4K;
   } else if (Config->EraseBlockSize == 65536) {
-    Bes = VSCC_BES_64K;
+    Bes = VSCC_LEGACY_BES_64K;
   }
-  UINT32 Value = static_cast<UINT32>(Config->OpcodeMenu[1]) << VSCC_EO_SHIFT | Bes;
+  UINT32 Value =
+      static_cast<UINT32>(Config->OpcodeMenu[OPMENU_SLOT_ERASE]) << VSCC_EO_4K_SHIFT | Bes;
   if ((Config->Options & SPI_OPTION_WRITE_GRANULARITY_64) != 0) {
-    Value |= VSCC_WG_64;
+    Value |= VSCC_WG;
   }
   if ((Config->Options & SPI_OPTION_WRITE_STATUS_REQUIRED) != 0) {
     Value |= VSCC_WSR;
@@ -279,7 +242,7 @@ EFI_STATUS LoadFlashDeviceInfo(FlashDeviceInfo *Info) {
   Config.OpcodeTypes = SettingsCopy.OpcodeTypes;
   Config.PrefixOpcodes[0] = SettingsCopy.PrefixOpcodes[0];
   Config.PrefixOpcodes[1] = SettingsCopy.PrefixOpcodes[1];
-  Config.Options = PackOptions(SettingsCopy.OptionBytes);
+  Config.Options = PackOptions(SettingsCopy.Options);
   MemCopy(Config.AuxBytes, SettingsCopy.AuxBytes, sizeof(Config.AuxBytes));
   Config.Capacity = Capacity;  // from the geometry, not the record's own field
   Config.EraseBlockSize = SettingsCopy.EraseBlockSize;
@@ -290,17 +253,17 @@ EFI_STATUS LoadFlashDeviceInfo(FlashDeviceInfo *Info) {
 
 EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info) {
   const SpiControllerConfig *Config = Info->Config;
-  UINT64 Mmio = SpiBarNow();
-  RegOr8(Mmio + SPI_HSFSTS_CTL, HSFSTS_STATUS_CLEAR);
-  RegOr8(Mmio + SPI_SSFSTS_CTL, SSFSTS_STATUS_CLEAR);
-  RegWrite32(Mmio + SPI_OPMENU_LOW, LittleEndianDword(&Config->OpcodeMenu[0]));
-  RegWrite32(Mmio + SPI_OPMENU_HIGH, LittleEndianDword(&Config->OpcodeMenu[4]));
-  RegWrite16(Mmio + SPI_OPTYPE, Config->OpcodeTypes);
-  RegWrite16(Mmio + SPI_PREOP,
+  UINT64 Mmio = SpiDecodingBar();
+  RegOr8(Mmio + HSFSTS_CTL, HSFSTS_CTL_FDONE | HSFSTS_CTL_FCERR | HSFSTS_CTL_AEL);
+  RegOr8(Mmio + SSFSTS_CTL, SSFSTS_CTL_FDONE | SSFSTS_CTL_FCERR);
+  RegWrite32(Mmio + OPMENU_LOW, LittleEndianDword(&Config->OpcodeMenu[0]));
+  RegWrite32(Mmio + OPMENU_HIGH, LittleEndianDword(&Config->OpcodeMenu[4]));
+  RegWrite16(Mmio + OPTYPE, Config->OpcodeTypes);
+  RegWrite16(Mmio + PREOP,
              static_cast<UINT16>(Config->PrefixOpcodes[0] | Config->PrefixOpcodes[1] << 8));
   UINT32 Vscc = ComputeVsccValue(Config);
-  RegWrite32(Mmio + SPI_LVSCC, Vscc);
-  RegWrite32(Mmio + SPI_UVSCC, Vscc);
+  RegWrite32(Mmio + LVSCC, Vscc);
+  RegWrite32(Mmio + UVSCC, Vscc);
 
   if (Info->ChipId != FLASH_GENERIC_CHIP_ID) {
     UINT32 IdBytes =
@@ -323,7 +286,7 @@ EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info) {
   BiosWindow.WritableHigh = static_cast<UINT32>(BiosWindow.FlashSize - 1);
 
   // The identification cycle may have moved BAR0: ask again for the base.
-  Mmio = SpiBarNow();
+  Mmio = SpiDecodingBar();
   if (!DescriptorValid(Mmio)) {
     BiosWindow.DescriptorMode = FALSE;
     return EFI_SUCCESS;
@@ -335,12 +298,12 @@ EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info) {
 
 FlashDeviceInfo *TryFlashPart() {
   const FlashPartEntry &Row = FlashPartTable[RowIndex];
-  GeometryCopy = *Row.Geometry;
+  GeometryCopy = Row.Geometry;
   // Only the packed record of format 3 is known; no row uses another.
   if (GeometryCopy.Format != FLASH_GEOMETRY_FORMAT) {
     return nullptr;
   }
-  SettingsCopy = *Row.Settings;
+  SettingsCopy = Row.Settings;
   LoadFlashDeviceInfo(&Candidate);
   if (ConfigureSpiForPart(&Candidate) != EFI_SUCCESS) {
     return nullptr;
@@ -351,7 +314,7 @@ FlashDeviceInfo *TryFlashPart() {
 VOID DetectFlashPart() {
   RowIndex = 0;
   SelectedRow = -1;
-  if (!SpiBarUsable(SpiBarNow())) {
+  if (!SpiBarUsable(SpiDecodingBar())) {
     return;  // nothing to program: no part is selected
   }
   if (FlashPartTable[0].ScanKey != 0) {

@@ -13,7 +13,6 @@ struct BiosWindowRecord {
   UINT32 EraseBlockSize;
   UINT64 WritableLow;
   UINT64 WritableHigh;
-  UINT32 SpiBar;
   BOOLEAN DescriptorMode;
 };
 extern BiosWindowRecord BiosWindow;
@@ -26,11 +25,6 @@ INT32 SelectedFlashPartIndex();
 // Names of the accepted row, for reports; null when none was accepted.
 const CHAR8 *SelectedFlashVendorName();
 const CHAR8 *SelectedFlashPartName();
-
-// The SPI controller's register base where it decodes now. BiosWindow.SpiBar is
-// taken from BAR0 once; the first hardware-sequenced cycle may move BAR0 to its
-// fixed base, and from then on SpiBar follows it.
-UINT64 SpiBarNow();
 
 // ---- The part table ------------------------------------------------------------------
 constexpr UINT32 FLASH_NAME_BYTES = 32;
@@ -49,13 +43,26 @@ struct FlashGeometry {
 };
 static_assert(sizeof(FlashGeometry) == 16);
 
+// The option settings of a row, one byte each; each becomes a field of the
+// option word of SpiControllerConfig.
+struct FlashPartOptions {
+  UINT8 WriteStatusRequired;     // LVSCC/UVSCC WSR
+  UINT8 Option1;                 // carried; no effect
+  UINT8 Option2;                 // carried; no effect
+  UINT8 WriteGranularity64;      // LVSCC/UVSCC WG
+  UINT8 IdByteCount;             // identification bytes read and compared
+  UINT8 Option5;                 // carried; no effect
+  UINT8 FixedWriteStatusMethod;  // the prefix opcodes do not choose WEWS/WSR
+};
+static_assert(sizeof(FlashPartOptions) == 7);
+
 // The stored controller record of a row.
 struct SpiControllerSettings {
   UINT32 RecordSize;
   UINT8 OpcodeMenu[8];  // slot 0 identification, 1 erase, 2 program
   UINT16 OpcodeTypes;
   UINT8 PrefixOpcodes[2];
-  UINT8 OptionBytes[7];
+  FlashPartOptions Options;
   UINT8 Reserved;
   UINT8 AuxBytes[4];
   UINT32 Capacity;
@@ -64,21 +71,33 @@ struct SpiControllerSettings {
 };
 static_assert(sizeof(SpiControllerSettings) == 40);
 
+// One row of the part table: what identifies the part, its geometry and the
+// controller settings it needs.
 struct FlashPartEntry {
   UINT64 ScanKey;  // steers the scan; never compared with the chip
   CHAR8 VendorName[FLASH_NAME_BYTES];
   CHAR8 PartName[FLASH_NAME_BYTES];
-  const FlashGeometry *Geometry;
-  const SpiControllerSettings *Settings;
+  FlashGeometry Geometry;
+  SpiControllerSettings Settings;
 };
 
 extern const FlashPartEntry FlashPartTable[FLASH_PART_COUNT];
 
+// Roles of the opcode-menu slots: identification (loaded only), the erase opcode
+// (also in LVSCC/UVSCC) and the program opcode of the software-sequenced cycles.
+constexpr UINT8 OPMENU_SLOT_IDENTIFY = 0;
+constexpr UINT8 OPMENU_SLOT_ERASE = 1;
+constexpr UINT8 OPMENU_SLOT_PROGRAM = 2;
+
 // Option word of SpiControllerConfig.
 constexpr UINT32 SPI_OPTION_WRITE_STATUS_REQUIRED = 1u << 0;
+constexpr UINT32 SPI_OPTION_1 = 1u << 1;
+constexpr UINT32 SPI_OPTION_2 = 1u << 2;
 constexpr UINT32 SPI_OPTION_WRITE_GRANULARITY_64 = 1u << 3;
 constexpr UINT32 SPI_OPTION_ID_BYTE_COUNT_SHIFT = 4;
 constexpr UINT32 SPI_OPTION_ID_BYTE_COUNT_MASK = 0x7;
+constexpr UINT32 SPI_OPTION_5_SHIFT = 7;
+constexpr UINT32 SPI_OPTION_5_MASK = 0x7;
 constexpr UINT32 SPI_OPTION_FIXED_WRITE_STATUS_METHOD = 1u << 10;
 
 // The working form of a row's settings, programmed into the controller.

@@ -3,86 +3,43 @@
 // flash size from the descriptor.
 #include "flash/spi_hwseq.h"
 
+#include "flash/flash_descriptor.h"
 #include "flash/hw_access.h"
+#include "flash/regs/acpi_io.h"
+#include "flash/regs/descriptor.h"
+#include "flash/regs/spi_mmio.h"
+#include "flash/regs/spi_pci.h"
 
 SpiControllerStateRecord SpiControllerState = {};
 
 namespace {
 
-// PCI configuration of 0:31.5.
-constexpr UINT8 PCI_COMMAND_MSE = 0x02;  // memory space enable
-constexpr UINT8 BIOS_CONTROL_BIOSWE = 0x01;
-constexpr UINT8 BIOS_CONTROL_SRC_MASK = 0x0C;
-constexpr UINT8 BIOS_CONTROL_SRC_NO_PREFETCH_NO_CACHE = 0x04;  // SRC = 01b
-constexpr UINT8 BIOS_CONTROL_EISS = 0x20;
-
-// SPI MMIO, offsets from the controller's base.
-constexpr UINT32 HSFSTS_CTL_FDONE = 1u << 0;
-constexpr UINT32 HSFSTS_CTL_FCERR = 1u << 1;
-constexpr UINT32 HSFSTS_CTL_SCIP = 1u << 5;
-constexpr UINT32 HSFSTS_CTL_FGO = 1u << 16;
-constexpr UINT32 HSFSTS_CTL_FDBC_SHIFT = 24;
-constexpr UINT32 HSFSTS_CTL_FDBC_MASK = 0x3F;
-// Keeps everything but FDBC (29:24) and FCYCLE (20:17).
-constexpr UINT32 HSFSTS_CTL_KEEP_MASK = 0xC0E1FFFF;
-constexpr UINT32 FADDR_MASK = 0x07FFFFFF;
-constexpr UINT32 SPI_FRAP = 0x50;
-constexpr UINT32 SPI_FREG0 = 0x54;
-constexpr UINT32 FDOC_SELECT_KEEP_MASK = 0xFFFF8003;  // replaces FDSS and FDSI (14:2)
-constexpr UINT32 FREG_UNUSED = 0x00007FFF;
-constexpr UINT32 FREG_BASE_MASK = 0x7FFF;
-constexpr UINT32 FREG_LIMIT_MASK = 0x7FFF000;  // after a shift right by 4
 constexpr UINT32 FLASH_BLOCK_4K = 0x1000;
 constexpr UINT32 FLASH_BLOCK_64K = 0x10000;
-constexpr UINT32 FDATA_BYTES = 64;
+// Hardware-sequenced reads and writes never cross a 256-byte page.
+constexpr UINT32 FLASH_PAGE_BYTES = 256;
 
-// HSFSTS_CTL FCYCLE values, already in place (bits 20:17).
-constexpr UINT32 FCYCLE_READ = 0x00000;
-constexpr UINT32 FCYCLE_WRITE = 0x40000;
-constexpr UINT32 FCYCLE_ERASE_4K = 0x60000;
-constexpr UINT32 FCYCLE_ERASE_64K = 0x80000;
-constexpr UINT32 FCYCLE_READ_SFDP = 0xA0000;
-constexpr UINT32 FCYCLE_READ_JEDEC_ID = 0xC0000;
-constexpr UINT32 FCYCLE_WRITE_STATUS = 0xE0000;
-constexpr UINT32 FCYCLE_READ_STATUS = 0x100000;
-
-// LVSCC/UVSCC bit 29: the component takes 64 KiB erase cycles.
-constexpr UINT32 VSCC_64K_ERASE = 1u << 29;
-
-// ACPI I/O, offsets from ABASE.
-constexpr UINT16 ACPI_SMI_EN = 0x30;
-constexpr UINT32 SMI_EN_GBL_SMI_EN = 0x01;
-
-// A cycle runs for at most about 6 seconds: 600000 polls 10 microseconds apart.
-constexpr UINT32 SPI_CYCLE_POLLS = 600000;
-constexpr UINT64 SPI_POLL_DELAY_US = 10;
-
-constexpr UINT32 DENSITY_UNIT = 0x80000;  // density code 0: 512 KiB
-
-// Where BAR0 decodes as far as this layer knows; only SpiAcquireBar moves it.
+// Where BAR0 decodes as far as this layer knows; SpiReadBar0 and SpiAcquireBar
+// are its only writers.
 UINT32 DecodingBar = 0;
 
-UINT64 BiosControl() { return SpiControllerState.SpiPciConfig + SPI_CFG_BIOS_CONTROL; }
+UINT64 BiosControl() { return SpiControllerState.SpiPciConfig + BIOS_CONTROL; }
 UINT16 SmiEnPort() { return static_cast<UINT16>(SpiControllerState.AcpiIoBase + ACPI_SMI_EN); }
 
 BOOLEAN IsWriteOrErase(SpiCycle Cycle) { return Cycle == SpiCycleWrite || Cycle == SpiCycleErase; }
-
-// Selects a descriptor dword through FDOC, keeping the bits outside FDSS/FDSI.
-VOID SelectDescriptorDword(UINT64 Mmio, UINT32 FdocValue) {
-  RegAndOr32(Mmio + SPI_FDOC, FDOC_SELECT_KEEP_MASK, FdocValue);
-}
 
 // Reads the descriptor through the controller at the base BAR0 holds now.
 EFI_STATUS ReadDescriptorMaps(UINT64 Mmio) {
   SpiControllerStateRecord &State = SpiControllerState;
 
-  SelectDescriptorDword(Mmio, SPI_FDOC_FLMAP0);
-  State.ComponentCountCode = static_cast<UINT8>((RegRead16(Mmio + SPI_FDOD) >> 8) & 3);
+  UINT32 Flmap0 = DescriptorReadDword(Mmio, FDSS_MAP, FDSI_FLMAP0);
+  State.ComponentCountCode = static_cast<UINT8>(FlashComponentCount(Flmap0) - 1);
 
-  SelectDescriptorDword(Mmio, SPI_FDOC_FLCOMP);
-  UINT32 Flcomp = RegRead32(Mmio + SPI_FDOD);
-  UINT32 FirstSize = DENSITY_UNIT << (Flcomp & 0xF);
-  UINT32 SecondSize = DENSITY_UNIT << ((Flcomp >> 4) & 0xF);
+  UINT32 Flcomp = DescriptorReadDword(Mmio, FDSS_COMPONENT, FDSI_FLCOMP);
+  UINT32 FirstSize = 0;
+  UINT32 SecondSize = 0;
+  FlashComponentSize(Flcomp, 0, &FirstSize);
+  FlashComponentSize(Flcomp, 1, &SecondSize);
   if (State.ComponentCountCode != 0) {
     State.SecondComponentBase = FirstSize;
     State.FlashTotalSize = FirstSize + SecondSize;
@@ -90,21 +47,23 @@ EFI_STATUS ReadDescriptorMaps(UINT64 Mmio) {
     State.FlashTotalSize = FirstSize;
   }
 
-  SelectDescriptorDword(Mmio, SPI_FDOC_FLMAP1);
-  UINT32 Flmap1 = RegRead32(Mmio + SPI_FDOD);
-  State.PchStrapOffset = static_cast<UINT16>((Flmap1 >> 12) & 0xFF0);
+  UINT32 Flmap1 = DescriptorReadDword(Mmio, FDSS_MAP, FDSI_FLMAP1);
+  State.PchStrapOffset = static_cast<UINT16>(((Flmap1 >> FLMAP1_FPSBA_SHIFT) & FLMAP1_FPSBA_MASK) *
+                                             DESCRIPTOR_BASE_UNIT);
   if (State.PchStrapOffset == 0) {
     return EFI_UNSUPPORTED;
   }
-  State.PchStrapBytes = static_cast<UINT16>(((Flmap1 >> 24) & 0xFF) * 4);
+  State.PchStrapBytes = static_cast<UINT16>(((Flmap1 >> FLMAP1_PSL_SHIFT) & FLMAP1_PSL_MASK) *
+                                            DESCRIPTOR_LENGTH_UNIT);
 
-  SelectDescriptorDword(Mmio, SPI_FDOC_FLMAP2);
-  UINT32 Flmap2 = RegRead32(Mmio + SPI_FDOD);
-  State.CpuStrapOffset = static_cast<UINT16>((Flmap2 & 0xFF) * 16);
+  UINT32 Flmap2 = DescriptorReadDword(Mmio, FDSS_MAP, FDSI_FLMAP2);
+  State.CpuStrapOffset = static_cast<UINT16>(((Flmap2 >> FLMAP2_FMSBA_SHIFT) & FLMAP2_FMSBA_MASK) *
+                                             DESCRIPTOR_BASE_UNIT);
   if (State.CpuStrapOffset == 0) {
     return EFI_UNSUPPORTED;
   }
-  State.CpuStrapBytes = static_cast<UINT16>(((Flmap2 >> 8) & 0xFF) * 4);
+  State.CpuStrapBytes = static_cast<UINT16>(((Flmap2 >> FLMAP2_MSL_SHIFT) & FLMAP2_MSL_MASK) *
+                                            DESCRIPTOR_LENGTH_UNIT);
   return EFI_SUCCESS;
 }
 
@@ -140,7 +99,7 @@ BOOLEAN CycleValue(SpiCycle Cycle, UINT32 *Value) {
 // 256-byte boundary, at most the 64-byte FDATA window, and a multiple of 8 when 8
 // or more so that the data moves as dwords.
 UINT32 DataCycleBytes(UINT32 A, UINT32 R) {
-  UINT32 Boundary = (A + 256) & 0xFFFFFF00;
+  UINT32 Boundary = (A + FLASH_PAGE_BYTES) & ~(FLASH_PAGE_BYTES - 1);
   UINT32 N = (A + R <= Boundary) ? R : Boundary - A;
   if (N >= FDATA_BYTES) {
     return FDATA_BYTES;
@@ -153,15 +112,15 @@ UINT32 DataCycleBytes(UINT32 A, UINT32 R) {
 
 // 64 KiB where alignment, the remaining length and the component's capability (as
 // read at initialisation) allow it, else 4 KiB.
-UINT32 EraseCycleBytes(UINT32 A, UINT32 R, UINT32 *FcycleValue) {
+UINT32 EraseCycleBytes(UINT32 A, UINT32 R, UINT32 *Fcycle) {
   const SpiControllerStateRecord &State = SpiControllerState;
   UINT32 Capability = (A < State.SecondComponentBase) ? State.LvsccValue : State.UvsccValue;
   if (R >= FLASH_BLOCK_64K && R % FLASH_BLOCK_64K == 0 && A % FLASH_BLOCK_64K == 0 &&
-      (Capability & VSCC_64K_ERASE) != 0) {
-    *FcycleValue = FCYCLE_ERASE_64K;
+      (Capability & VSCC_EO_64K_VALID) != 0) {
+    *Fcycle = FCYCLE_ERASE_64K;
     return FLASH_BLOCK_64K;
   }
-  *FcycleValue = FCYCLE_ERASE_4K;
+  *Fcycle = FCYCLE_ERASE_4K;
   return FLASH_BLOCK_4K;
 }
 
@@ -172,19 +131,19 @@ VOID CopyToFdata(UINT64 Mmio, const UINT8 *Source, UINT32 N) {
       UINT32 Dword = static_cast<UINT32>(Source[I]) | static_cast<UINT32>(Source[I + 1]) << 8 |
                      static_cast<UINT32>(Source[I + 2]) << 16 |
                      static_cast<UINT32>(Source[I + 3]) << 24;
-      RegWrite32(Mmio + SPI_FDATA0 + I, Dword);
+      RegWrite32(Mmio + FDATA0 + I, Dword);
     }
     return;
   }
   for (UINT32 I = 0; I < N; I++) {
-    RegWrite8(Mmio + SPI_FDATA0 + I, Source[I]);
+    RegWrite8(Mmio + FDATA0 + I, Source[I]);
   }
 }
 
 VOID CopyFromFdata(UINT64 Mmio, UINT8 *Destination, UINT32 N) {
   if (N % 8 == 0) {
     for (UINT32 I = 0; I < N; I += 4) {
-      UINT32 Dword = RegRead32(Mmio + SPI_FDATA0 + I);
+      UINT32 Dword = RegRead32(Mmio + FDATA0 + I);
       Destination[I] = static_cast<UINT8>(Dword);
       Destination[I + 1] = static_cast<UINT8>(Dword >> 8);
       Destination[I + 2] = static_cast<UINT8>(Dword >> 16);
@@ -193,18 +152,42 @@ VOID CopyFromFdata(UINT64 Mmio, UINT8 *Destination, UINT32 N) {
     return;
   }
   for (UINT32 I = 0; I < N; I++) {
-    Destination[I] = RegRead8(Mmio + SPI_FDATA0 + I);
+    Destination[I] = RegRead8(Mmio + FDATA0 + I);
   }
 }
 
-// The checks and the cycles of SpiSendCycle, between its SMI/BIOS_CONTROL set-up
-// and its exit.
-EFI_STATUS RunCycles(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 Address,
-                     UINT32 ByteCount, UINT8 *Buffer) {
+BOOLEAN IsSingleCycle(SpiCycle Cycle) {
+  return Cycle == SpiCycleReadJedecId || Cycle == SpiCycleWriteStatus ||
+         Cycle == SpiCycleReadStatus;
+}
+
+BOOLEAN HasDataIn(SpiCycle Cycle) {
+  return Cycle == SpiCycleRead || Cycle == SpiCycleReadSfdp || Cycle == SpiCycleReadJedecId ||
+         Cycle == SpiCycleReadStatus;
+}
+
+BOOLEAN HasDataOut(SpiCycle Cycle) {
+  return Cycle == SpiCycleWrite || Cycle == SpiCycleWriteStatus;
+}
+
+// The region permission of a cycle, as FRAP held it at initialisation.
+EFI_STATUS CheckRegionAccess(FlashRegion Region, SpiCycle Cycle) {
   const SpiControllerStateRecord &State = SpiControllerState;
-  if (!SpiWaitCycleDone(Mmio, FALSE)) {
-    return EFI_DEVICE_ERROR;
+  UINT8 RegionBit = static_cast<UINT8>(1u << Region);
+  if (Cycle == SpiCycleRead && (State.RegionReadAccess & RegionBit) == 0) {
+    return EFI_ACCESS_DENIED;
   }
+  if (IsWriteOrErase(Cycle) && (State.RegionWriteAccess & RegionBit) == 0) {
+    return EFI_ACCESS_DENIED;
+  }
+  return EFI_SUCCESS;
+}
+
+// Everything a request must pass before its first cycle: the range within the
+// region, the permission, the cycle type, and the erase alignment. Gives the
+// flash-linear start and the cycle's FCYCLE value.
+EFI_STATUS CheckCycleRequest(FlashRegion Region, SpiCycle Cycle, UINT32 Address, UINT32 ByteCount,
+                             UINT32 *FlashLinear, UINT32 *Fcycle) {
   UINT32 RegionBase = 0;
   UINT32 RegionSize = 0;
   EFI_STATUS Status = SpiGetRegionRange(Region, &RegionBase, &RegionSize);
@@ -214,53 +197,58 @@ EFI_STATUS RunCycles(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 Add
   if (static_cast<UINT32>(Address + ByteCount) > RegionSize) {
     return EFI_INVALID_PARAMETER;
   }
-  UINT8 RegionBit = static_cast<UINT8>(1u << Region);
-  if (Cycle == SpiCycleRead && (State.RegionReadAccess & RegionBit) == 0) {
-    return EFI_ACCESS_DENIED;
+  Status = CheckRegionAccess(Region, Cycle);
+  if (EFI_ERROR(Status)) {
+    return Status;
   }
-  if (IsWriteOrErase(Cycle) && (State.RegionWriteAccess & RegionBit) == 0) {
-    return EFI_ACCESS_DENIED;
-  }
-  UINT32 Fcycle = 0;
-  if (!CycleValue(Cycle, &Fcycle)) {
+  if (!CycleValue(Cycle, Fcycle)) {
     return EFI_INVALID_PARAMETER;
   }
   UINT32 A = RegionBase + Address;
   if (Cycle == SpiCycleErase && (ByteCount % FLASH_BLOCK_4K != 0 || A % FLASH_BLOCK_4K != 0)) {
     return EFI_INVALID_PARAMETER;
   }
-  BOOLEAN SingleCycle =
-      Cycle == SpiCycleReadJedecId || Cycle == SpiCycleWriteStatus || Cycle == SpiCycleReadStatus;
   // A single-cycle transfer must fit the FDATA window; beyond it lie other registers.
-  if (SingleCycle && ByteCount > FDATA_BYTES) {
+  if (IsSingleCycle(Cycle) && ByteCount > FDATA_BYTES) {
     return EFI_INVALID_PARAMETER;
   }
-  BOOLEAN DataIn = Cycle == SpiCycleRead || Cycle == SpiCycleReadSfdp ||
-                   Cycle == SpiCycleReadJedecId || Cycle == SpiCycleReadStatus;
-  BOOLEAN DataOut = Cycle == SpiCycleWrite || Cycle == SpiCycleWriteStatus;
+  *FlashLinear = A;
+  return EFI_SUCCESS;
+}
 
+// Starts one cycle: FDBC and FCYCLE replaced, FGO set, every other bit written back.
+VOID StartCycle(UINT64 Mmio, UINT32 FlashLinear, UINT32 N, UINT32 Fcycle) {
+  constexpr UINT32 Replaced = HSFSTS_CTL_FDBC_MASK << HSFSTS_CTL_FDBC_SHIFT |
+                              HSFSTS_CTL_FCYCLE_MASK << HSFSTS_CTL_FCYCLE_SHIFT;
+  RegWrite32(Mmio + FADDR, FlashLinear & FADDR_MASK);
+  RegAndOr32(Mmio + HSFSTS_CTL, ~Replaced,
+             ((N - 1) & HSFSTS_CTL_FDBC_MASK) << HSFSTS_CTL_FDBC_SHIFT |
+                 (Fcycle & HSFSTS_CTL_FCYCLE_MASK) << HSFSTS_CTL_FCYCLE_SHIFT | HSFSTS_CTL_FGO);
+}
+
+// One controller cycle per pass until the range is done or a cycle fails.
+EFI_STATUS RunCycleLoop(UINT64 Mmio, SpiCycle Cycle, UINT32 FlashLinear, UINT32 ByteCount,
+                        UINT8 *Buffer, UINT32 Fcycle) {
+  UINT32 A = FlashLinear;
   UINT32 R = ByteCount;
   UINT8 *P = Buffer;
   while (R > 0) {
     UINT32 N;
     if (Cycle == SpiCycleErase) {
       N = EraseCycleBytes(A, R, &Fcycle);
-    } else if (SingleCycle) {
+    } else if (IsSingleCycle(Cycle)) {
       N = R;
     } else {
       N = DataCycleBytes(A, R);
     }
-    if (DataOut) {
+    if (HasDataOut(Cycle)) {
       CopyToFdata(Mmio, P, N);
     }
-    RegWrite32(Mmio + SPI_FADDR, A & FADDR_MASK);
-    RegAndOr32(
-        Mmio + SPI_HSFSTS_CTL, HSFSTS_CTL_KEEP_MASK,
-        (((N - 1) & HSFSTS_CTL_FDBC_MASK) << HSFSTS_CTL_FDBC_SHIFT) | Fcycle | HSFSTS_CTL_FGO);
+    StartCycle(Mmio, A, N, Fcycle);
     if (!SpiWaitCycleDone(Mmio, TRUE)) {
       return EFI_DEVICE_ERROR;
     }
-    if (DataIn) {
+    if (HasDataIn(Cycle)) {
       CopyFromFdata(Mmio, P, N);
     }
     A += N;
@@ -272,7 +260,27 @@ EFI_STATUS RunCycles(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 Add
   return EFI_SUCCESS;
 }
 
+// The checks and the cycles of SpiSendCycle, between its SMI/BIOS_CONTROL set-up
+// and its exit.
+EFI_STATUS RunCycles(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 Address,
+                     UINT32 ByteCount, UINT8 *Buffer) {
+  if (!SpiWaitCycleDone(Mmio, FALSE)) {
+    return EFI_DEVICE_ERROR;
+  }
+  UINT32 FlashLinear = 0;
+  UINT32 Fcycle = 0;
+  EFI_STATUS Status = CheckCycleRequest(Region, Cycle, Address, ByteCount, &FlashLinear, &Fcycle);
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  return RunCycleLoop(Mmio, Cycle, FlashLinear, ByteCount, Buffer, Fcycle);
+}
+
 }  // namespace
+
+BOOLEAN SpiBarUsable(UINT32 Base) { return Base != 0 && Base != SPI_BAR0_MASK; }
+
+BOOLEAN SpiControllerPresent() { return SpiBarUsable(SpiReadBar0()); }
 
 EFI_STATUS SpiControllerInit() {
   SpiControllerStateRecord &State = SpiControllerState;
@@ -285,37 +293,40 @@ EFI_STATUS SpiControllerInit() {
   if (State.AcpiIoBase == 0) {
     return EFI_UNSUPPORTED;
   }
-  UINT32 Base = RegRead32(State.SpiPciConfig + SPI_CFG_BAR0) & SPI_BAR0_MASK;
-  // All ones is no base either: it would point into the memory-mapped BIOS.
-  if (Base == 0 || Base == SPI_BAR0_ABSENT) {
-    return EFI_UNSUPPORTED;
-  }
   // Set-up reads the controller where BAR0 decodes now; BAR0 is not moved here.
-  State.StartupSpiBar = Base;
-  DecodingBar = Base;
-  if ((RegRead32(Base + SPI_HSFSTS_CTL) & SPI_HSFSTS_CTL_FDV) == 0) {
+  UINT32 Base = SpiReadBar0();
+  if (!SpiBarUsable(Base)) {
     return EFI_UNSUPPORTED;
   }
-  State.RegionReadAccess = RegRead8(Base + SPI_FRAP);
-  State.RegionWriteAccess = static_cast<UINT8>(RegRead16(Base + SPI_FRAP) >> 8);
-  State.LvsccValue = RegRead32(Base + SPI_LVSCC);
-  State.UvsccValue = RegRead32(Base + SPI_UVSCC);
+  if (!DescriptorValid(Base)) {
+    return EFI_UNSUPPORTED;
+  }
+  State.RegionReadAccess = static_cast<UINT8>(RegRead8(Base + FRAP) >> FRAP_BRRA_SHIFT);
+  State.RegionWriteAccess = static_cast<UINT8>(RegRead16(Base + FRAP) >> FRAP_BRWA_SHIFT);
+  State.LvsccValue = RegRead32(Base + LVSCC);
+  State.UvsccValue = RegRead32(Base + UVSCC);
   return ReadDescriptorMaps(Base);
 }
 
 BOOLEAN SpiControllerReady() {
-  return SpiControllerState.AcpiIoBase != 0 && SpiControllerState.StartupSpiBar != 0;
+  return SpiControllerState.AcpiIoBase != 0 && SpiBarUsable(DecodingBar);
 }
 
 UINT32 SpiDecodingBar() { return DecodingBar; }
 
+UINT32 SpiReadBar0() {
+  UINT64 Config = PcieConfigAddress(SPI_PCI_BUS, SPI_PCI_DEVICE, SPI_PCI_FUNCTION);
+  DecodingBar = RegRead32(Config + SPI_BAR0) & SPI_BAR0_MASK;
+  return DecodingBar;
+}
+
 UINT64 SpiAcquireBar(UINT64 Config) {
   UINT32 Fixed = SpiControllerState.FixedSpiBar;
-  if ((RegRead32(Config + SPI_CFG_BAR0) & SPI_BAR0_MASK) != Fixed) {
+  if ((RegRead32(Config + SPI_BAR0) & SPI_BAR0_MASK) != Fixed) {
     // Decoding stays off while the base changes.
-    RegAnd8(Config + SPI_CFG_COMMAND, static_cast<UINT8>(~PCI_COMMAND_MSE));
-    RegWrite32(Config + SPI_CFG_BAR0, Fixed);
-    RegOr8(Config + SPI_CFG_COMMAND, PCI_COMMAND_MSE);
+    RegAnd8(Config + PCI_COMMAND, static_cast<UINT8>(~PCI_COMMAND_MSE));
+    RegWrite32(Config + SPI_BAR0, Fixed);
+    RegOr8(Config + PCI_COMMAND, PCI_COMMAND_MSE);
   }
   DecodingBar = Fixed;
   return Fixed;
@@ -334,13 +345,13 @@ EFI_STATUS SpiGetRegionRange(FlashRegion Region, UINT32 *Base, UINT32 *Size) {
     return EFI_NOT_READY;  // BAR0 must not be programmed on an unknown platform
   }
   UINT64 Mmio = SpiAcquireBar(SpiControllerState.SpiPciConfig);
-  UINT32 Freg = RegRead32(Mmio + SPI_FREG0 + 4 * Region);
+  UINT32 Freg = RegRead32(Mmio + FREG0 + FREG_STRIDE * Region);
   if (Freg == FREG_UNUSED) {
     return EFI_DEVICE_ERROR;
   }
-  UINT32 RegionBase = (Freg & FREG_BASE_MASK) << 12;
-  *Base = RegionBase;
-  *Size = ((Freg >> 4) & FREG_LIMIT_MASK) - RegionBase + FLASH_BLOCK_4K;
+  UINT64 RegionBase = SpiRangeBase(Freg);
+  *Base = static_cast<UINT32>(RegionBase);
+  *Size = static_cast<UINT32>(SpiRangeLimit(Freg) + 1 - RegionBase);
   return EFI_SUCCESS;
 }
 
@@ -348,7 +359,7 @@ BOOLEAN SpiWaitCycleDone(UINT64 Mmio, BOOLEAN CheckError) {
   UINT32 Status = 0;
   BOOLEAN Idle = FALSE;
   for (UINT32 Poll = 0; Poll < SPI_CYCLE_POLLS; Poll++) {
-    Status = RegRead32(Mmio + SPI_HSFSTS_CTL);
+    Status = RegRead32(Mmio + HSFSTS_CTL);
     if ((Status & HSFSTS_CTL_SCIP) == 0) {
       Idle = TRUE;
       break;
@@ -359,7 +370,7 @@ BOOLEAN SpiWaitCycleDone(UINT64 Mmio, BOOLEAN CheckError) {
     return FALSE;
   }
   // Clears FDONE and FCERR; the control half is written as zeros.
-  RegWrite32(Mmio + SPI_HSFSTS_CTL, HSFSTS_CTL_FDONE | HSFSTS_CTL_FCERR);
+  RegWrite32(Mmio + HSFSTS_CTL, HSFSTS_CTL_FDONE | HSFSTS_CTL_FCERR);
   return !(CheckError && (Status & HSFSTS_CTL_FCERR) != 0);
 }
 
@@ -423,7 +434,7 @@ EFI_STATUS SpiFlashReadJedecId(UINT8 Selector, UINT32 ByteCount, UINT8 *Buffer) 
 }
 
 EFI_STATUS SpiEnableBiosWrite(UINT64 Config) {
-  UINT64 Control = Config + SPI_CFG_BIOS_CONTROL;
+  UINT64 Control = Config + BIOS_CONTROL;
   // With EISS set, BIOSWE only holds inside SMM: setting it from here would raise
   // an SMI or be undone.
   if ((RegRead8(Control) & BIOS_CONTROL_EISS) != 0) {
@@ -434,5 +445,5 @@ EFI_STATUS SpiEnableBiosWrite(UINT64 Config) {
 }
 
 VOID SpiDisableBiosWrite(UINT64 Config) {
-  RegAnd8(Config + SPI_CFG_BIOS_CONTROL, static_cast<UINT8>(~BIOS_CONTROL_BIOSWE));
+  RegAnd8(Config + BIOS_CONTROL, static_cast<UINT8>(~BIOS_CONTROL_BIOSWE));
 }

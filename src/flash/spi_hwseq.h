@@ -5,36 +5,6 @@
 
 #include "uefi/uefi.h"
 
-// The SPI controller, PCI 0:31.5: offsets from its configuration space.
-constexpr UINT32 SPI_PCI_BUS = 0;
-constexpr UINT32 SPI_PCI_DEVICE = 31;
-constexpr UINT32 SPI_PCI_FUNCTION = 5;
-constexpr UINT32 SPI_CFG_COMMAND = 0x04;
-constexpr UINT32 SPI_CFG_BAR0 = 0x10;
-constexpr UINT32 SPI_CFG_BIOS_CONTROL = 0xDC;
-constexpr UINT32 SPI_BAR0_MASK = 0xFFFFF000;
-// BAR0 of a function that does not answer reads all ones.
-constexpr UINT32 SPI_BAR0_ABSENT = 0xFFFFF000;
-// Where the flash operations use the controller's registers.
-constexpr UINT32 SPI_FIXED_BAR = 0xFE010000;
-
-// SPI controller memory-mapped registers used by more than one layer: offsets
-// from the MMIO base BAR0 decodes.
-constexpr UINT32 SPI_HSFSTS_CTL = 0x04;
-constexpr UINT32 SPI_HSFSTS_CTL_FDV = 1u << 14;  // flash descriptor valid
-constexpr UINT32 SPI_FADDR = 0x08;
-constexpr UINT32 SPI_FDATA0 = 0x10;
-constexpr UINT32 SPI_FDOC = 0xB4;
-constexpr UINT32 SPI_FDOD = 0xB8;
-constexpr UINT32 SPI_LVSCC = 0xC4;
-constexpr UINT32 SPI_UVSCC = 0xC8;
-// FDOC values selecting descriptor dwords (section in bits 14:12, dword index in 11:2).
-constexpr UINT32 SPI_FDOC_FLMAP0 = 0x0004;
-constexpr UINT32 SPI_FDOC_FLMAP1 = 0x0008;
-constexpr UINT32 SPI_FDOC_FLMAP2 = 0x000C;
-constexpr UINT32 SPI_FDOC_FLCOMP = 0x1000;
-constexpr UINT32 SPI_FDOC_FLMSTR1 = 0x3000;
-
 typedef UINT32 FlashRegion;  // 0..5: FREG0..FREG5; 6: the whole flash
 constexpr FlashRegion FlashRegionWholeFlash = 6;
 
@@ -47,6 +17,10 @@ enum SpiCycle : UINT32 {
   SpiCycleWriteStatus = 5,
   SpiCycleReadStatus = 6,
 };
+
+// A cycle runs for at most about 6 seconds: 600000 polls 10 microseconds apart.
+constexpr UINT32 SPI_CYCLE_POLLS = 600000;
+constexpr UINT64 SPI_POLL_DELAY_US = 10;
 
 struct SpiControllerStateRecord {
   UINT64 SpiPciConfig;
@@ -63,19 +37,28 @@ struct SpiControllerStateRecord {
   UINT16 PchStrapBytes;
   UINT16 CpuStrapOffset;
   UINT16 CpuStrapBytes;
-  // The base BAR0 held at initialisation; 0 when it held none (or read all ones).
-  UINT32 StartupSpiBar;
 };
 extern SpiControllerStateRecord SpiControllerState;
 
+// A BAR0 base with a controller behind it: neither 0 (no base assigned) nor all
+// ones (no function answers), either of which would send register accesses into
+// low memory or the memory-mapped BIOS.
+BOOLEAN SpiBarUsable(UINT32 Base);
+// The platform guard: one read of BAR0 of 0:31.5. TRUE when it holds a usable
+// base; nothing else may touch the controller otherwise.
+BOOLEAN SpiControllerPresent();
+
 EFI_STATUS SpiControllerInit();
-// TRUE when initialisation learnt an ACPI I/O base and found a BAR0 base: without
-// them no cycle may run (the SMI and timer ports and the registers would be
-// whatever answers at fixed low addresses).
+// TRUE when initialisation learnt an ACPI I/O base and the registers decode at a
+// usable base: without them no cycle may run (the SMI and timer ports and the
+// registers would be whatever answers at fixed low addresses).
 BOOLEAN SpiControllerReady();
-// Where the controller's registers decode now, as this layer left BAR0: the
-// start-up base, or FixedSpiBar once SpiAcquireBar has run; 0 before either.
+
+// Where the controller's registers decode now. This layer is the one owner of that
+// knowledge: SpiReadBar0 learns the base BAR0 holds, SpiAcquireBar moves BAR0 to
+// FixedSpiBar; 0 before BAR0 was read.
 UINT32 SpiDecodingBar();
+UINT32 SpiReadBar0();
 UINT64 SpiAcquireBar(UINT64 Config);
 EFI_STATUS SpiGetRegionRange(FlashRegion Region, UINT32 *Base, UINT32 *Size);
 BOOLEAN SpiWaitCycleDone(UINT64 Mmio, BOOLEAN CheckError);

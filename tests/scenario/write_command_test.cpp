@@ -1,5 +1,7 @@
 // "-w FILE": the image compared with the flash in 64 KiB blocks, only differing
 // blocks erased and programmed, then the platform reset; and every refusal.
+#include <cstdio>
+
 #include "scenario/scenario_support.h"
 
 namespace {
@@ -174,31 +176,60 @@ TEST(WriteCommand, UnreadableFlashRewritesEveryBlockOrRefusesAPartialOne) {
   }
 }
 
-TEST(WriteCommand, ProtectedBlockInThePlanStopsTheRunBeforeTheFirstErase) {
-  SimConfig Config = DefaultSimConfig();
-  Config.Protect[0] = {0xC00000, 0xC0FFFF};  // BIOS address 0xFFC00000
-  Config.ProtectCount = 1;
-  {
+// The plan is checked against every protected-range register before the first
+// erase: a range in any of PR0..PR4 that covers part of a block to rewrite refuses
+// the whole run, and a protected block that does not differ is no obstacle.
+TEST(WriteCommand, ProtectedRangesInThePlanStopTheRunBeforeTheFirstErase) {
+  // Ranges that protect nothing the image changes, to push the one under test
+  // into a later register.
+  const SimRange Elsewhere[] = {
+      {0x100000, 0x100FFF}, {0x200000, 0x200FFF}, {0x300000, 0x300FFF}, {0x400000, 0x400FFF}};
+  const SimRange OverBlock = {0xC04000, 0xC04FFF};  // 4 KiB inside window block 0x400000
+  struct Case {
+    const char *What;
+    uint32_t Register;              // PRn holding OverBlock
+    std::vector<uint32_t> Changes;  // window offsets
+    uint64_t RefusedAt;             // BIOS address, 0 when the run completes
+  };
+  const Case Cases[] = {
+      {"PR0", 0, {0x100000, 0x400010, 0x500000}, 0xFFC00000},
+      {"PR1", 1, {0x100000, 0x400010, 0x500000}, 0xFFC00000},
+      {"PR2", 2, {0x100000, 0x400010, 0x500000}, 0xFFC00000},
+      {"PR3", 3, {0x400010}, 0xFFC00000},
+      {"PR4", 4, {0x7FFFFF, 0x400010}, 0xFFC00000},
+      {"protected block unchanged", 4, {0x100000, 0x7FFFFF}, 0},
+  };
+  for (const Case &C : Cases) {
+    SimConfig Config = DefaultSimConfig();
+    for (uint32_t I = 0; I < C.Register; I++) {
+      Config.Protect[I] = Elsewhere[I];
+    }
+    Config.Protect[C.Register] = OverBlock;
+    Config.ProtectCount = C.Register + 1;
     Scenario Board(Config);
     Bytes Before = Board.Flash();
-    Board.PutFile("image.bin", Flipped(Board.Window(), {0x100000, 0x400010, 0x500000}));
-    AppRun Run = Board.Run({"-w", "image.bin"});
-    EXPECT_EQ(Run.Console,
-              Size8 + Starting + "\r\nError. Flash is write-protected at 0xFFC00000.\r\n");
-    EXPECT_EQ(Run.Status, EFI_WRITE_PROTECTED);
-    EXPECT_EQ(Board.Reset(), SimResetNone);
-    EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u);
-    EXPECT_TRUE(Board.Flash() == Before);
-    ExpectCleanReturn(Run);
-  }
-  {
-    // A protected block that does not differ is no obstacle.
-    Scenario Board(Config);
-    Bytes Image = Flipped(Board.Window(), {0x100000});
+    Bytes Image = Board.Window();
+    for (uint32_t Offset : C.Changes) {
+      Image[Offset] ^= 0x5A;
+    }
     Board.PutFile("image.bin", Image);
     AppRun Run = Board.Run({"-w", "image.bin"});
-    EXPECT_EQ(Run.Console, Size8 + Starting + "." + Completed + Resetting);
-    EXPECT_TRUE(Board.Window() == Image);
+    if (C.RefusedAt != 0) {
+      char Message[80];
+      std::snprintf(Message, sizeof Message, "\r\nError. Flash is write-protected at 0x%llX.\r\n",
+                    static_cast<unsigned long long>(C.RefusedAt));
+      EXPECT_EQ(Run.Console, Size8 + Starting + Message) << C.What;
+      EXPECT_EQ(Run.Status, EFI_WRITE_PROTECTED) << C.What;
+      EXPECT_EQ(Board.Reset(), SimResetNone) << C.What;
+      EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u) << C.What;
+      EXPECT_TRUE(Board.Flash() == Before) << C.What;
+      ExpectCleanReturn(Run);
+    } else {
+      EXPECT_EQ(Run.Console,
+                Size8 + Starting + std::string(C.Changes.size(), '.') + Completed + Resetting)
+          << C.What;
+      EXPECT_TRUE(Board.Window() == Image) << C.What;
+    }
   }
 }
 

@@ -343,7 +343,7 @@ TEST(BiosFlashOperations, FollowTheControllerAfterBar0Moved) {
     C.Bar0 = 0xFD000000;
   });
   Rig.Prepare();
-  EXPECT_EQ(BiosWindow.SpiBar, 0xFD000000u);
+  EXPECT_EQ(SpiDecodingBar(), 0xFD000000u);
   std::vector<uint8_t> Data = Pattern(0x1000, 77);
   EXPECT_EQ(BiosFlashRead(Data.data(), kBase, 16), EFI_SUCCESS);
   UINT64 Image = 0;
@@ -351,7 +351,7 @@ TEST(BiosFlashOperations, FollowTheControllerAfterBar0Moved) {
   EXPECT_EQ(BiosFlashErase(kBase + 0x1000, 0x1000), EFI_SUCCESS);
   UINT64 Length = Data.size();
   EXPECT_EQ(BiosFlashProgram(kBase + 0x1000, Data.data(), &Length), EFI_SUCCESS);
-  EXPECT_EQ(BiosWindow.SpiBar, kFixedBar);
+  EXPECT_EQ(SpiDecodingBar(), kFixedBar);
   EXPECT_EQ(Rig.Counters().AccessesToStaleBar, 0u);
   EXPECT_EQ(std::memcmp(Rig.Flash() + 0x801000, Data.data(), Data.size()), 0);
 }

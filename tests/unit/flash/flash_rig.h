@@ -98,7 +98,7 @@ class FlashRig {
     SimBackendAttach(Platform);
     // Start every test from the state a freshly loaded image has.
     SpiControllerState = {};
-    BiosWindow = {0, 0, 0, 0, 0, 0, 0, 0, TRUE};
+    BiosWindow = {0, 0, 0, 0, 0, 0, 0, TRUE};
   }
   ~FlashRig() {
     SimBackendAttach(nullptr);

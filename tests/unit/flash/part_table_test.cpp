@@ -173,7 +173,7 @@ TEST(BiosWindowInit, WindowOfOneSixteenMiBComponent) {
   EXPECT_EQ(BiosWindowInit(), EFI_SUCCESS);
   EXPECT_EQ(BiosWindow.Base, 0xFF800000u);
   EXPECT_EQ(BiosWindow.Size, 0x800000u);
-  EXPECT_EQ(BiosWindow.SpiBar, kFixedBar);
+  EXPECT_EQ(SpiDecodingBar(), kFixedBar);
   EXPECT_EQ(BiosWindow.FlashOffset, 0x800000);
   UINT8 Count = 0;
   EXPECT_EQ(GetFlashComponentCount(&Count), EFI_SUCCESS);
@@ -210,7 +210,7 @@ TEST(DetectFlashPart, FollowsBar0WhenTheFirstCycleMovesIt) {
   FlashRig Rig([](SimConfig &C) { C.Bar0 = 0xFD000000; });
   Rig.Prepare();
   EXPECT_EQ(SelectedFlashPartIndex(), 13);
-  EXPECT_EQ(BiosWindow.SpiBar, kFixedBar);
+  EXPECT_EQ(SpiDecodingBar(), kFixedBar);
   EXPECT_EQ(SimPeekBar0(Rig.Platform) & 0xFFFFF000u, kFixedBar);
   EXPECT_EQ(Rig.Counters().AccessesToStaleBar, 0u);
   // The counter does see an access to the old base.

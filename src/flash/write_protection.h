@@ -3,10 +3,8 @@
 // block never stops an update half-way.
 #pragma once
 
+#include "flash/regs/spi_mmio.h"
 #include "uefi/uefi.h"
-
-constexpr UINT32 FlashDescriptorRegionCount = 6;  // FREG0..FREG5
-constexpr UINT32 FlashProtectedRangeCount = 5;    // PR0..PR4
 
 struct FlashLinearRange {  // inclusive bounds
   UINT64 Base;
@@ -18,14 +16,10 @@ struct WriteProtectionMap {
   BOOLEAN CheckRegions;     // descriptor mode: FRAP BRWA governs the regions
   UINT8 RegionWriteAccess;  // FRAP BRWA as the controller holds it now
   UINT8 RegionsInUse;       // bit n: FREGn describes a region
-  FlashLinearRange Region[FlashDescriptorRegionCount];
+  FlashLinearRange Region[FREG_COUNT];
   UINT32 ProtectedCount;  // PRn with WPE set
-  FlashLinearRange Protected[FlashProtectedRangeCount];
+  FlashLinearRange Protected[PR_COUNT];
 };
-
-// The flash-linear address at which the BIOS-address operations read, erase and
-// program the byte at Address; FALSE when they refuse the address.
-BOOLEAN BiosAddressToFlashLinear(UINT64 Address, UINT64 *Linear);
 
 VOID ReadWriteProtection(WriteProtectionMap *Map);
 
