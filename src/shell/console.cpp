@@ -1,5 +1,6 @@
 // Console output: an 8-bit format text with arguments, formatted into a pool
-// buffer and written to ConOut with OutputString.
+// buffer and written to ConOut with OutputString (in pieces from a stack buffer
+// when no pool memory is left).
 #include "shell/console.h"
 
 #include "base/firmware.h"
@@ -61,10 +62,19 @@ constexpr UINT64 FieldLimit = 0xFFFFFFFF;
 constexpr CHAR16 LineFeed = 0x0A;
 constexpr CHAR16 CarriageReturn = 0x0D;
 
+// The console side of a print that goes out in pieces (PrintInPieces).
+struct PieceSink {
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console;  // may be none: the text is only counted
+  CHAR16 *Piece;                             // PrintPieceChars + 1 characters
+  UINTN CharsBefore;                         // characters of the pieces already written
+  BOOLEAN OutputFailed;
+};
+
 struct Output {
   UINT8 *Position;
   const UINT8 *EndMark;
   FormatOutputWidth Width;
+  PieceSink *Sink;  // none: the end mark is the end of the caller's buffer
 };
 
 struct Directive {
@@ -88,13 +98,55 @@ struct TextRef {
 
 INTN PadCount(UINT64 Total, UINT64 Used) { return Total > Used ? (INTN)(Total - Used) : 0; }
 
-VOID Put(Output *Out, CHAR16 Character) {
-  Out->Position = FillRepeat(Out->Position, Out->EndMark, 1, Character, Out->Width);
+// The end mark of a piece: a whole piece, or less where the print's limit of
+// PrintBufferChars characters comes first.
+const UINT8 *PieceEndMark(const PieceSink *Sink) {
+  UINTN Remaining = PrintBufferChars - Sink->CharsBefore;
+  UINTN Room = Remaining < PrintPieceChars ? Remaining : PrintPieceChars;
+  return reinterpret_cast<const UINT8 *>(Sink->Piece + Room);
 }
 
-VOID PutBlanks(Output *Out, INTN Count) {
-  Out->Position = FillRepeat(Out->Position, Out->EndMark, Count, u' ', Out->Width);
+VOID WritePiece(PieceSink *Sink, CHAR16 *End) {
+  *End = 0;
+  EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console = Sink->Console;
+  if (Console != nullptr && Console->OutputString != nullptr &&
+      EFI_ERROR(Console->OutputString(Console, Sink->Piece))) {
+    Sink->OutputFailed = TRUE;
+  }
+  Sink->CharsBefore += (UINTN)(End - Sink->Piece);
 }
+
+// A piece that has just filled goes to the console and the buffer starts over,
+// unless the print has reached its limit. Draining at once keeps the output
+// position below the end mark while the print may go on, so the engine's
+// "room left" tests mean the same as with one big buffer.
+VOID DrainFullPiece(Output *Out) {
+  PieceSink *Sink = Out->Sink;
+  if (Sink == nullptr || Out->Position < Out->EndMark) {
+    return;
+  }
+  CHAR16 *End = reinterpret_cast<CHAR16 *>(Out->Position);
+  if (Sink->CharsBefore + (UINTN)(End - Sink->Piece) >= PrintBufferChars) {
+    return;
+  }
+  WritePiece(Sink, End);
+  Out->Position = reinterpret_cast<UINT8 *>(Sink->Piece);
+  Out->EndMark = PieceEndMark(Sink);
+}
+
+// Every character of the output goes through here.
+VOID Fill(Output *Out, INTN Count, CHAR16 Character) {
+  while (Count > 0 && Out->Position < Out->EndMark) {
+    UINT8 *Before = Out->Position;
+    Out->Position = FillRepeat(Out->Position, Out->EndMark, Count, Character, Out->Width);
+    Count -= (INTN)((Out->Position - Before) / Out->Width);
+    DrainFullPiece(Out);
+  }
+}
+
+VOID Put(Output *Out, CHAR16 Character) { Fill(Out, 1, Character); }
+
+VOID PutBlanks(Output *Out, INTN Count) { Fill(Out, Count, u' '); }
 
 VOID PutLineEnd(Output *Out) {
   Put(Out, CarriageReturn);
@@ -169,8 +221,7 @@ VOID PutNumber(Output *Out, const Directive *D, UINT64 Magnitude, CHAR8 Prefix, 
   if (Prefix != 0) {
     Put(Out, (CHAR16)Prefix);
   }
-  Out->Position =
-      FillRepeat(Out->Position, Out->EndMark, PadCount(Precision, Length), u'0', Out->Width);
+  Fill(Out, PadCount(Precision, Length), u'0');
   for (UINT64 Index = 0; Index < DigitCount; Index++) {
     Put(Out, (CHAR16)MostSignificant[-(INTN)Index]);
     UINT64 Remaining = DigitCount - 1 - Index;
@@ -437,6 +488,46 @@ VOID FormatDirective(Output *Out, const CHAR8 **Format, va_list *Arguments) {
   *Format = EmitDirective(Out, &D, Type, Arguments);
 }
 
+// Walks the format until its end or until the output has reached its end mark.
+VOID FormatWalk(Output *Out, const CHAR8 *Format, va_list Arguments) {
+  va_list Args;
+  va_copy(Args, Arguments);
+  while (Format != nullptr && *Format != 0 && Out->Position < Out->EndMark) {
+    CHAR8 Character = *Format;
+    if (Character == '\n' || Character == '\r') {
+      Format = PutFormatLineEnd(Out, Format);
+    } else if (Character == '%') {
+      FormatDirective(Out, &Format, &Args);
+    } else {
+      Put(Out, (CHAR16)(UINT8)Character);
+      Format++;
+    }
+  }
+  va_end(Args);
+}
+
+// A print without pool memory, so that a message such as the warning not to
+// reset still appears when memory is short. The formatting engine cannot stop
+// in the middle of a directive and resume later, so instead of resuming it, the
+// output drains: the text is formatted in one walk into a small buffer on the
+// stack, and whenever the buffer fills it is written with OutputString and
+// reused (DrainFullPiece). The walk stops at the same PrintBufferChars limit as
+// with the pool buffer, so the console receives the same characters, only in
+// several OutputString calls; a CR LF may be split between two of them.
+UINTN PrintInPieces(const CHAR8 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console,
+                    va_list Arguments) {
+  CHAR16 Piece[PrintPieceChars + 1];
+  PieceSink Sink = {Console, Piece, 0, FALSE};
+  Output Out = {reinterpret_cast<UINT8 *>(Piece), PieceEndMark(&Sink), FormatOutputUcs2, &Sink};
+  FormatWalk(&Out, Format, Arguments);
+  CHAR16 *End = reinterpret_cast<CHAR16 *>(Out.Position);
+  // An empty text is written too, as the pool path writes it.
+  if (End != Piece || Sink.CharsBefore == 0) {
+    WritePiece(&Sink, End);
+  }
+  return Sink.OutputFailed ? 0 : Sink.CharsBefore;
+}
+
 }  // namespace
 
 UINT64 DivRem64(UINT64 Value, UINT32 Divisor, UINT32 *Remainder) {
@@ -485,22 +576,8 @@ UINTN FormatToBuffer(VOID *Buffer, UINTN CapacityChars, FormatOutputWidth Width,
   }
   UINT8 *Start = static_cast<UINT8 *>(Buffer);
   // The last position is kept for the terminator.
-  Output Out = {Start, Start + (CapacityChars - 1) * Width, Width};
-
-  va_list Args;
-  va_copy(Args, Arguments);
-  while (Format != nullptr && *Format != 0 && Out.Position < Out.EndMark) {
-    CHAR8 Character = *Format;
-    if (Character == '\n' || Character == '\r') {
-      Format = PutFormatLineEnd(&Out, Format);
-    } else if (Character == '%') {
-      FormatDirective(&Out, &Format, &Args);
-    } else {
-      Put(&Out, (CHAR16)(UINT8)Character);
-      Format++;
-    }
-  }
-  va_end(Args);
+  Output Out = {Start, Start + (CapacityChars - 1) * Width, Width, nullptr};
+  FormatWalk(&Out, Format, Arguments);
 
   // The terminator position always lies inside the buffer: FillRepeat never
   // moves past the end mark.
@@ -523,7 +600,7 @@ UINTN ConsolePrintList(const CHAR8 *Format, EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Con
                        va_list Arguments) {
   CHAR16 *Text = static_cast<CHAR16 *>(PoolAllocate((PrintBufferChars + 1) * sizeof(CHAR16)));
   if (Text == nullptr) {
-    return 0;
+    return PrintInPieces(Format, Console, Arguments);
   }
   UINTN Written = FormatToBuffer(Text, PrintBufferChars + 1, FormatOutputUcs2, Format, Arguments);
   if (Console != nullptr && Console->OutputString != nullptr) {
