@@ -43,6 +43,13 @@ VOID *PoolReallocate(UINTN OldSize, UINTN NewSize, VOID *OldBuffer) {
   return NewBuffer;
 }
 
+VOID FreeAndClear(VOID **PoolPointer) {
+  if (*PoolPointer != nullptr) {
+    PoolFree(*PoolPointer);
+  }
+  *PoolPointer = nullptr;
+}
+
 INTN MemCompare(const VOID *A, const VOID *B, UINTN Length) {
   if (Length == 0 || A == B) {
     return 0;
@@ -82,4 +89,12 @@ VOID *MemZero(VOID *Buffer, UINTN Length) {
     Bytes[Index] = 0;
   }
   return Buffer;
+}
+
+BOOLEAN GuidEquals(const EFI_GUID *Left, const EFI_GUID *Right) {
+  UINT64 LeftHalves[2];
+  UINT64 RightHalves[2];
+  MemCopy(LeftHalves, Left, sizeof(LeftHalves));
+  MemCopy(RightHalves, Right, sizeof(RightHalves));
+  return LeftHalves[0] == RightHalves[0] && LeftHalves[1] == RightHalves[1];
 }

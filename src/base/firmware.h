@@ -19,8 +19,12 @@ VOID *PoolAllocate(UINTN Size);
 VOID *PoolAllocateZeroed(UINTN Size);
 EFI_STATUS PoolFree(VOID *Buffer);
 VOID *PoolReallocate(UINTN OldSize, UINTN NewSize, VOID *OldBuffer);
+// Frees the buffer *PoolPointer refers to, if any, and sets *PoolPointer to none.
+VOID FreeAndClear(VOID **PoolPointer);
 
 // Memory helpers.
 INTN MemCompare(const VOID *A, const VOID *B, UINTN Length);
 VOID *MemCopy(VOID *Destination, const VOID *Source, UINTN Length);
 VOID *MemZero(VOID *Buffer, UINTN Length);
+// All sixteen bytes compared; either GUID may lie unaligned.
+BOOLEAN GuidEquals(const EFI_GUID *Left, const EFI_GUID *Right);

@@ -7,6 +7,9 @@
 #include "uefi/uefi.h"
 
 constexpr UINTN PrintBufferChars = 16000;
+// Characters per OutputString call, formatted on the stack, when a print finds
+// no pool memory for its buffer.
+constexpr UINTN PrintPieceChars = 256;
 constexpr UINTN ValueTextChars = 38;
 
 // Output width of FormatToBuffer: one byte or one UCS-2 character per character.

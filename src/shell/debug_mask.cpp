@@ -1,7 +1,6 @@
 #include "shell/debug_mask.h"
 
 #include "base/firmware.h"
-#include "shell/params.h"
 
 VOID *HobList = nullptr;
 UINT32 CurrentDebugMask = DefaultDebugMask;

@@ -2,6 +2,7 @@
 
 #include "base/firmware.h"
 #include "shell/params.h"
+#include "shell/text.h"
 
 namespace {
 

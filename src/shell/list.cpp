@@ -1,7 +1,5 @@
-// Circular doubly linked list with a separate head, and the pool pointer release
-// the parser uses for its nodes.
-#include "base/firmware.h"
-#include "shell/params.h"
+// Circular doubly linked list with a separate head.
+#include "shell/list.h"
 
 VOID ListInit(ListEntry *Head) {
   Head->Forward = Head;
@@ -29,10 +27,3 @@ ListEntry *ListNext(ListEntry *Entry) { return Entry->Forward; }
 BOOLEAN ListIsEnd(ListEntry *Head, ListEntry *Entry) { return Entry == Head; }
 
 BOOLEAN ListIsEmpty(ListEntry *Head) { return Head->Forward == Head; }
-
-VOID FreeAndClear(VOID **PoolPointer) {
-  if (*PoolPointer != nullptr) {
-    PoolFree(*PoolPointer);
-  }
-  *PoolPointer = nullptr;
-}

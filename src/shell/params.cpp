@@ -2,6 +2,8 @@
 #include "shell/params.h"
 
 #include "base/firmware.h"
+#include "shell/list.h"
+#include "shell/text.h"
 
 const ParamItem CommandParamTable[] = {
     {u"-r", Switch},
@@ -177,14 +179,6 @@ ParamNode *NewPositionalNode(const CHAR16 *Argument, UINT64 Position) {
   return Node;
 }
 
-// Releases a partly parsed command line.
-EFI_STATUS AbandonParse(ListEntry *Head, ParamNode *Pending, ParamList *List, EFI_STATUS Status) {
-  FreeNode(Pending);
-  FreeParamList(Head);
-  *List = nullptr;
-  return Status;
-}
-
 UINTN AwaitedValues(UINT32 Kind) {
   switch (Kind) {
     case OneValue:
@@ -195,6 +189,132 @@ UINTN AwaitedValues(UINT32 Kind) {
       return UnlimitedValues;
     default:
       return 0;
+  }
+}
+
+// The command line parsed so far. A value switch waits in Pending, outside the
+// list, until its values are gathered or another switch ends it; Pending is set
+// exactly while Awaited is not 0.
+struct ParseState {
+  ListEntry *Head;
+  ParamNode *Pending;
+  UINTN Awaited;  // values Pending still takes
+  UINT64 NextPosition;
+};
+
+// Settles the calls that parse nothing: an empty vector is a command line with
+// nothing on it (success, no list), missing inputs are the caller's error.
+// Returns FALSE when there is a vector to parse.
+BOOLEAN NothingToParse(const ParamItem *Table, ParamList *List, CHAR16 **Argv, UINTN Argc,
+                       EFI_STATUS *Status) {
+  if (Argc == 0) {
+    if (List != nullptr) {
+      *List = nullptr;
+    }
+    *Status = EFI_SUCCESS;
+    return TRUE;
+  }
+  if (Table == nullptr || List == nullptr || Argv == nullptr) {
+    *Status = EFI_INVALID_PARAMETER;
+    return TRUE;
+  }
+  return FALSE;
+}
+
+ListEntry *NewListHead() {
+  ListEntry *Head = static_cast<ListEntry *>(PoolAllocateZeroed(sizeof(ListEntry)));
+  if (Head != nullptr) {
+    ListInit(Head);
+  }
+  return Head;
+}
+
+// Releases a partly parsed command line.
+EFI_STATUS AbandonParse(ParseState *State, ParamList *List, EFI_STATUS Status) {
+  FreeNode(State->Pending);
+  FreeParamList(State->Head);
+  *List = nullptr;
+  return Status;
+}
+
+// The pending value switch joins the list with the values it has.
+VOID CloseValueSwitch(ParseState *State) {
+  if (State->Pending != nullptr) {
+    ListInsertFront(State->Head, &State->Pending->Link);
+    State->Pending = nullptr;
+  }
+  State->Awaited = 0;
+}
+
+// A switch from the table. It ends a value switch still taking values; a value
+// switch of its own waits for its values before it joins the list.
+EFI_STATUS AddSwitch(ParseState *State, const CHAR16 *Argument, UINT32 Kind) {
+  if (State->Awaited != 0) {
+    CloseValueSwitch(State);
+  }
+  ParamNode *Node = NewNode(Argument, Kind, SwitchPosition);
+  if (Node == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  State->Awaited = AwaitedValues(Kind);
+  if (State->Awaited != 0) {
+    State->Pending = Node;
+  } else {
+    ListInsertFront(State->Head, &Node->Link);
+  }
+  return EFI_SUCCESS;
+}
+
+// One more value for the pending value switch, taken as typed.
+EFI_STATUS AddSwitchValue(ParseState *State, const CHAR16 *Value) {
+  if (EFI_ERROR(AppendJoinedValue(State->Pending, Value))) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  if (State->Awaited != UnlimitedValues) {
+    State->Awaited--;
+  }
+  if (State->Awaited == 0) {
+    CloseValueSwitch(State);
+  }
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS AddPositional(ParseState *State, const CHAR16 *Argument) {
+  ParamNode *Node = NewPositionalNode(Argument, State->NextPosition);
+  if (Node == nullptr) {
+    return EFI_OUT_OF_RESOURCES;
+  }
+  State->NextPosition++;
+  ListInsertFront(State->Head, &Node->Link);
+  return EFI_SUCCESS;
+}
+
+// One argument of the vector: a switch from the table, a value for the pending
+// value switch, an unrecognised switch (the parse ends and names it), or a
+// positional value.
+EFI_STATUS ParseArgument(ParseState *State, const ParamItem *Table, const CHAR16 *Argument,
+                         BOOLEAN AllowNumbers, CHAR16 **ProblemText) {
+  UINT32 Kind = 0;
+  if (FindParamItem(Argument, Table, &Kind)) {
+    return AddSwitch(State, Argument, Kind);
+  }
+  BOOLEAN SwitchLike = LooksLikeSwitch(Argument, AllowNumbers);
+  if (State->Awaited != 0 && !SwitchLike) {
+    return AddSwitchValue(State, Argument);
+  }
+  if (SwitchLike) {
+    if (ProblemText != nullptr) {
+      *ProblemText = CopyText(Argument);
+    }
+    return EFI_VOLUME_CORRUPTED;
+  }
+  return AddPositional(State, Argument);
+}
+
+// "-b" asks for the shell's page break.
+VOID ApplyPageBreak(ParamList List) {
+  if (HasFlag(List, u"-b") && gShell.Shell != nullptr && gShell.Shell->EnablePageBreak != nullptr) {
+    gShell.Shell->EnablePageBreak();
   }
 }
 
@@ -290,83 +410,32 @@ EFI_STATUS ParseArguments(const ParamItem *Table, ParamList *List, CHAR16 **Prob
   if (ProblemText != nullptr) {
     *ProblemText = nullptr;
   }
-  if (Argc == 0) {
-    if (List != nullptr) {
-      *List = nullptr;
-    }
-    return EFI_SUCCESS;
-  }
-  if (Table == nullptr || List == nullptr || Argv == nullptr) {
-    return EFI_INVALID_PARAMETER;
+  EFI_STATUS Status = EFI_SUCCESS;
+  if (NothingToParse(Table, List, Argv, Argc, &Status)) {
+    return Status;
   }
 
-  ListEntry *Head = static_cast<ListEntry *>(PoolAllocateZeroed(sizeof(ListEntry)));
-  if (Head == nullptr) {
+  ParseState State = {};
+  State.Head = NewListHead();
+  if (State.Head == nullptr) {
     *List = nullptr;
     return EFI_OUT_OF_RESOURCES;
   }
-  ListInit(Head);
-
-  ParamNode *Pending = nullptr;
-  UINTN Awaited = 0;
-  UINT64 NextPosition = 0;
   for (UINTN Index = 0; Index < Argc; Index++) {
-    const CHAR16 *Argument = Argv[Index];
-    if (Argument == nullptr) {
+    if (Argv[Index] == nullptr) {
       continue;
     }
-    UINT32 Kind = 0;
-    if (FindParamItem(Argument, Table, &Kind)) {
-      if (Awaited != 0) {
-        ListInsertFront(Head, &Pending->Link);
-        Pending = nullptr;
-        Awaited = 0;
-      }
-      ParamNode *Node = NewNode(Argument, Kind, SwitchPosition);
-      if (Node == nullptr) {
-        return AbandonParse(Head, Pending, List, EFI_OUT_OF_RESOURCES);
-      }
-      Awaited = AwaitedValues(Kind);
-      if (Awaited != 0) {
-        Pending = Node;
-      } else {
-        ListInsertFront(Head, &Node->Link);
-      }
-    } else if (Awaited != 0 && !LooksLikeSwitch(Argument, AllowNumbers)) {
-      if (EFI_ERROR(AppendJoinedValue(Pending, Argument))) {
-        return AbandonParse(Head, Pending, List, EFI_OUT_OF_RESOURCES);
-      }
-      if (Awaited != UnlimitedValues) {
-        Awaited--;
-      }
-      if (Awaited == 0) {
-        ListInsertFront(Head, &Pending->Link);
-        Pending = nullptr;
-      }
-    } else if (LooksLikeSwitch(Argument, AllowNumbers)) {
-      if (ProblemText != nullptr) {
-        *ProblemText = CopyText(Argument);
-      }
-      return AbandonParse(Head, Pending, List, EFI_VOLUME_CORRUPTED);
-    } else {
-      ParamNode *Node = NewPositionalNode(Argument, NextPosition);
-      if (Node == nullptr) {
-        return AbandonParse(Head, Pending, List, EFI_OUT_OF_RESOURCES);
-      }
-      NextPosition++;
-      ListInsertFront(Head, &Node->Link);
+    Status = ParseArgument(&State, Table, Argv[Index], AllowNumbers, ProblemText);
+    if (EFI_ERROR(Status)) {
+      return AbandonParse(&State, List, Status);
     }
   }
-  if (Pending != nullptr) {
-    ListInsertFront(Head, &Pending->Link);
-    Pending = nullptr;
-  }
+  CloseValueSwitch(&State);
 
-  if (AutoPageBreak && HasFlag(Head, u"-b") && gShell.Shell != nullptr &&
-      gShell.Shell->EnablePageBreak != nullptr) {
-    gShell.Shell->EnablePageBreak();
+  if (AutoPageBreak) {
+    ApplyPageBreak(State.Head);
   }
-  *List = Head;
+  *List = State.Head;
   return EFI_SUCCESS;
 }
 
@@ -473,11 +542,6 @@ BOOLEAN LooksLikeSwitch(const CHAR16 *Argument, BOOLEAN AllowNumbers) {
   return Signed || Argument[0] == u'/';
 }
 
-BOOLEAN IsHexDigit(CHAR16 Character) {
-  return (Character >= u'0' && Character <= u'9') || (Character >= u'A' && Character <= u'F') ||
-         (Character >= u'a' && Character <= u'f');
-}
-
 INTN CompareNoCase(const CHAR16 *Left, const CHAR16 *Right) {
   if (gCollation == nullptr && gFirmware.BootServices != nullptr) {
     EFI_GUID CollationGuid = EFI_UNICODE_COLLATION2_PROTOCOL_GUID;
@@ -490,12 +554,4 @@ INTN CompareNoCase(const CHAR16 *Left, const CHAR16 *Right) {
     return CompareAsciiNoCase(Left, Right);
   }
   return gCollation->StriColl(gCollation, const_cast<CHAR16 *>(Left), const_cast<CHAR16 *>(Right));
-}
-
-BOOLEAN GuidEquals(const EFI_GUID *Left, const EFI_GUID *Right) {
-  UINT64 LeftHalves[2];
-  UINT64 RightHalves[2];
-  MemCopy(LeftHalves, Left, sizeof(LeftHalves));
-  MemCopy(RightHalves, Right, sizeof(RightHalves));
-  return LeftHalves[0] == RightHalves[0] && LeftHalves[1] == RightHalves[1];
 }

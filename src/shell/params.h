@@ -2,6 +2,7 @@
 // All text here is UCS-2.
 #pragma once
 
+#include "shell/list.h"
 #include "uefi/uefi.h"
 
 enum ParamKind : UINT32 {
@@ -16,11 +17,6 @@ enum ParamKind : UINT32 {
 struct ParamItem {
   const CHAR16 *Name;  // null ends the table
   UINT32 Kind;
-};
-
-struct ListEntry {
-  ListEntry *Forward;
-  ListEntry *Backward;
 };
 
 struct ParamNode {
@@ -62,27 +58,6 @@ VOID FreeParamList(ParamList List);
 
 BOOLEAN FindParamItem(const CHAR16 *Argument, const ParamItem *Table, UINT32 *Kind);
 BOOLEAN LooksLikeSwitch(const CHAR16 *Argument, BOOLEAN AllowNumbers);
-BOOLEAN IsHexDigit(CHAR16 Character);
+// Through the firmware's collation interface, located on first use after
+// BindShell and forgotten by UnbindShell; ASCII case folding where there is none.
 INTN CompareNoCase(const CHAR16 *Left, const CHAR16 *Right);
-BOOLEAN GuidEquals(const EFI_GUID *Left, const EFI_GUID *Right);
-
-// UCS-2 text routines.
-UINTN StrLength(const CHAR16 *Text);
-UINTN StrBytes(const CHAR16 *Text);
-CHAR16 *StrCopy(CHAR16 *Destination, const CHAR16 *Source);
-CHAR16 *StrCopyN(CHAR16 *Destination, const CHAR16 *Source, UINTN Count);
-CHAR16 *StrAppend(CHAR16 *Destination, const CHAR16 *Source);
-CHAR16 *StrAppendN(CHAR16 *Destination, const CHAR16 *Source, UINTN Count);
-INTN StrCompare(const CHAR16 *Left, const CHAR16 *Right);
-INTN StrCompareN(const CHAR16 *Left, const CHAR16 *Right, UINTN Count);
-const CHAR16 *StrFind(const CHAR16 *Text, const CHAR16 *Pattern);
-
-// Circular doubly linked list.
-VOID ListInit(ListEntry *Head);
-VOID ListInsertFront(ListEntry *Head, ListEntry *Entry);
-ListEntry *ListRemove(ListEntry *Entry);
-ListEntry *ListFirst(ListEntry *Head);
-ListEntry *ListNext(ListEntry *Entry);
-BOOLEAN ListIsEnd(ListEntry *Head, ListEntry *Entry);
-BOOLEAN ListIsEmpty(ListEntry *Head);
-VOID FreeAndClear(VOID **PoolPointer);

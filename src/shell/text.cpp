@@ -1,5 +1,5 @@
 // UCS-2 text routines: plain loops over 16-bit characters ended by a zero character.
-#include "shell/params.h"
+#include "shell/text.h"
 
 UINTN StrLength(const CHAR16 *Text) {
   UINTN Length = 0;
@@ -82,4 +82,9 @@ const CHAR16 *StrFind(const CHAR16 *Text, const CHAR16 *Pattern) {
     }
   }
   return nullptr;
+}
+
+BOOLEAN IsHexDigit(CHAR16 Character) {
+  return (Character >= u'0' && Character <= u'9') || (Character >= u'A' && Character <= u'F') ||
+         (Character >= u'a' && Character <= u'f');
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "base/firmware.h"
 
 TEST(MemoryHelpers, CopyHandlesOverlapInBothDirections) {
@@ -29,4 +31,19 @@ TEST(MemoryHelpers, ZeroFillsExactlyTheLength) {
   EXPECT_EQ(Bytes, MemZero(Bytes, 3));
   EXPECT_EQ(0, Bytes[0] | Bytes[1] | Bytes[2]);
   EXPECT_EQ(9, Bytes[3]);
+}
+
+TEST(GuidCompare, AllSixteenBytesCountAndAlignmentDoesNot) {
+  alignas(8) UINT8 Bytes[2][17] = {};
+  const EFI_GUID Shell = EFI_SHELL_PROTOCOL_GUID;
+  std::memcpy(&Bytes[0][1], &Shell, 16);
+  std::memcpy(&Bytes[1][1], &Shell, 16);
+  const EFI_GUID *A = reinterpret_cast<const EFI_GUID *>(&Bytes[0][1]);
+  const EFI_GUID *B = reinterpret_cast<const EFI_GUID *>(&Bytes[1][1]);
+  EXPECT_TRUE(GuidEquals(A, B));
+  for (int Index : {0, 7, 8, 15}) {
+    Bytes[1][1 + Index] ^= 0x01;
+    EXPECT_FALSE(GuidEquals(A, B)) << "byte " << Index;
+    Bytes[1][1 + Index] ^= 0x01;
+  }
 }

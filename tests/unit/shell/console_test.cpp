@@ -307,11 +307,44 @@ TEST_F(ConsolePrintTest, FailuresGiveZero) {
   EXPECT_EQ(0u, ConsolePrint("abc"));
   EXPECT_EQ(std::u16string(u"abc"), Fake.ConsoleText);
 
-  Fake.OutputStatus = EFI_SUCCESS;
+  // Without pool memory the text still goes out, and a console error still gives 0.
   Fake.FailAllocationNumber = Fake.AllocateCalls + 1;
-  EXPECT_EQ(0u, ConsolePrint("lost"));
-  EXPECT_EQ(std::u16string(u"abc"), Fake.ConsoleText);
-  EXPECT_EQ(1u, Fake.OutputCalls);
+  EXPECT_EQ(0u, ConsolePrint("def"));
+  EXPECT_EQ(std::u16string(u"abcdef"), Fake.ConsoleText);
+}
+
+// Without pool memory the text is formatted on the stack a piece at a time; the
+// console must receive exactly what the pool path gives it, whatever falls on a
+// piece boundary, and the print must stop at the same limit.
+TEST_F(ConsolePrintTest, WithoutPoolMemoryTheSameTextReachesTheConsole) {
+  // Piece boundaries fall between the CR and the LF of a line end, inside a
+  // separated number and inside the padding of a file name wider than a piece.
+  const std::string Pieces = std::string(PrintPieceChars - 1, 'a') + "\n" +
+                             std::string(PrintPieceChars - 4, 'b') + "%,d|%-300s|%08X %r\n";
+  std::u16string TooLong(20000, u'x');
+  TooLong[PrintBufferChars - 1] = u'y';
+  struct PrintCase {
+    const char *Name;
+    std::string Format;
+    uint64_t Arguments[4];
+  };
+  const PrintCase Cases[] = {
+      {"short warning", "Do not reset; run the command again.\r\n", {}},
+      {"short with values", "File '%s' is %r.\r\n", {Ptr(u"image.bin"), EFI_NOT_FOUND}},
+      {"several pieces", Pieces, {1234567, Ptr(u"image.bin"), 0xBEEF, EFI_VOLUME_CORRUPTED}},
+      {"cut at the limit", "%s", {Ptr(TooLong.c_str())}},
+  };
+  for (const PrintCase &Case : Cases) {
+    const uint64_t *A = Case.Arguments;
+    Fake.ConsoleText.clear();
+    UINTN Pooled = ConsolePrint(Case.Format.c_str(), A[0], A[1], A[2], A[3]);
+    const std::u16string Expected = Fake.ConsoleText;
+
+    Fake.ConsoleText.clear();
+    Fake.FailAllocationNumber = Fake.AllocateCalls + 1;
+    EXPECT_EQ(Pooled, ConsolePrint(Case.Format.c_str(), A[0], A[1], A[2], A[3])) << Case.Name;
+    EXPECT_EQ(Expected, Fake.ConsoleText) << Case.Name;
+  }
 }
 
 }  // namespace

@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "base/firmware.h"
 #include "fake_firmware.h"
+#include "shell/list.h"
+#include "shell/text.h"
 
 namespace {
 
@@ -394,71 +393,6 @@ TEST(CaseInsensitiveCompare, FallsBackToAsciiWithoutCollation) {
   EXPECT_LT(CompareNoCase(u"-a", u"-ab"), 0);
   EXPECT_NE(0, CompareNoCase(u"\u00E9", u"\u00C9"));  // only ASCII letters fold
   UnbindShell(Fake.ImageHandle);
-}
-
-TEST(GuidCompare, AllSixteenBytesCountAndAlignmentDoesNot) {
-  alignas(8) UINT8 Bytes[2][17] = {};
-  const EFI_GUID Shell = EFI_SHELL_PROTOCOL_GUID;
-  std::memcpy(&Bytes[0][1], &Shell, 16);
-  std::memcpy(&Bytes[1][1], &Shell, 16);
-  const EFI_GUID *A = reinterpret_cast<const EFI_GUID *>(&Bytes[0][1]);
-  const EFI_GUID *B = reinterpret_cast<const EFI_GUID *>(&Bytes[1][1]);
-  EXPECT_TRUE(GuidEquals(A, B));
-  for (int Index : {0, 7, 8, 15}) {
-    Bytes[1][1 + Index] ^= 0x01;
-    EXPECT_FALSE(GuidEquals(A, B)) << "byte " << Index;
-    Bytes[1][1 + Index] ^= 0x01;
-  }
-}
-
-TEST(TextRoutines, BoundedCopiesAndComparisons) {
-  CHAR16 Buffer[8];
-  std::fill(std::begin(Buffer), std::end(Buffer), u'#');
-  StrCopyN(Buffer, u"abcdef", 3);
-  EXPECT_EQ(std::u16string(u"abc#####", 8), std::u16string(Buffer, 8));  // no terminator
-  StrCopyN(Buffer, u"a", 4);
-  EXPECT_EQ(std::u16string(u"a\0\0\0####", 8), std::u16string(Buffer, 8));
-  StrCopyN(Buffer, u"zz", 0);
-  EXPECT_EQ(u'a', Buffer[0]);
-
-  StrCopy(Buffer, u"ab");
-  StrAppendN(Buffer, u"cdef", 2);
-  EXPECT_EQ(std::u16string(u"abcd"), Buffer);
-
-  EXPECT_EQ((INTN)u'c' - (INTN)u'x', StrCompare(u"abc", u"abx"));
-  EXPECT_GT(StrCompare(u"\uFFFF", u"a"), 0);  // characters compare unsigned
-  EXPECT_EQ(0, StrCompareN(u"abc", u"abx", 2));
-  EXPECT_NE(0, StrCompareN(u"abc", u"abx", 3));
-  EXPECT_EQ(0, StrCompareN(u"a", u"b", 0));
-
-  const CHAR16 *Text = u"one two two";
-  EXPECT_EQ(Text + 4, StrFind(Text, u"two"));
-  EXPECT_EQ(Text, StrFind(Text, u""));
-  EXPECT_EQ(nullptr, StrFind(Text, u"three"));
-  EXPECT_EQ(nullptr, StrFind(u"tw", u"two"));
-}
-
-TEST(ListRoutines, InsertAtFrontAndRemoveReturnsTheNextEntry) {
-  ListEntry Head;
-  ListEntry Entries[3];
-  ListInit(&Head);
-  EXPECT_TRUE(ListIsEmpty(&Head));
-  for (ListEntry &Entry : Entries) {
-    ListInsertFront(&Head, &Entry);
-  }
-  EXPECT_EQ(&Entries[2], ListFirst(&Head));
-  EXPECT_EQ(&Entries[1], ListNext(&Entries[2]));
-  EXPECT_TRUE(ListIsEnd(&Head, ListNext(&Entries[0])));
-  EXPECT_EQ(&Head, Head.Backward->Forward);
-  EXPECT_EQ(&Entries[0], Head.Backward);
-
-  EXPECT_EQ(&Entries[0], ListRemove(&Entries[1]));
-  EXPECT_EQ(&Entries[0], ListNext(&Entries[2]));
-  EXPECT_EQ(&Entries[2], Entries[0].Backward);
-  ListRemove(&Entries[2]);
-  ListRemove(&Entries[0]);
-  EXPECT_TRUE(ListIsEmpty(&Head));
-  EXPECT_EQ(&Head, Head.Backward);
 }
 
 }  // namespace
