@@ -114,6 +114,11 @@ struct EFI_GUID {
   {                                                                                \
     0x4C8A2451, 0xC207, 0x405B, { 0x96, 0x94, 0x99, 0xEA, 0x13, 0x25, 0x13, 0x41 } \
   }
+// The configuration table entry whose VendorTable is the ACPI 2.0 RSDP.
+#define EFI_ACPI_20_TABLE_GUID                                                     \
+  {                                                                                \
+    0x8868E871, 0xE4F1, 0x11D3, { 0xBC, 0x22, 0x00, 0x80, 0xC7, 0x3C, 0x88, 0x81 } \
+  }
 // Platform firmware protocol that opens the whole flash before a 16 MiB write.
 #define FULL_FLASH_PREPARE_PROTOCOL_GUID                                           \
   {                                                                                \
@@ -217,6 +222,7 @@ struct EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL {
 typedef EFI_STATUS(EFIAPI *EFI_UNUSED_SERVICE)(VOID);
 
 typedef EFI_TPL(EFIAPI *EFI_RAISE_TPL)(EFI_TPL NewTpl);
+typedef EFI_STATUS(EFIAPI *EFI_STALL)(UINTN Microseconds);
 typedef VOID(EFIAPI *EFI_RESTORE_TPL)(EFI_TPL OldTpl);
 typedef EFI_STATUS(EFIAPI *EFI_ALLOCATE_POOL)(EFI_MEMORY_TYPE PoolType, UINTN Size, VOID **Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_FREE_POOL)(VOID *Buffer);
@@ -261,7 +267,7 @@ struct EFI_BOOT_SERVICES {
   EFI_UNUSED_SERVICE UnloadImage;
   EFI_UNUSED_SERVICE ExitBootServices;
   EFI_UNUSED_SERVICE GetNextMonotonicCount;
-  EFI_UNUSED_SERVICE Stall;
+  EFI_STALL Stall;
   EFI_UNUSED_SERVICE SetWatchdogTimer;
   EFI_UNUSED_SERVICE ConnectController;
   EFI_UNUSED_SERVICE DisconnectController;
@@ -465,6 +471,7 @@ static_assert(offsetof(EFI_BOOT_SERVICES, RaiseTPL) == 24, "RaiseTPL");
 static_assert(offsetof(EFI_BOOT_SERVICES, RestoreTPL) == 32, "RestoreTPL");
 static_assert(offsetof(EFI_BOOT_SERVICES, AllocatePool) == 64, "AllocatePool");
 static_assert(offsetof(EFI_BOOT_SERVICES, FreePool) == 72, "FreePool");
+static_assert(offsetof(EFI_BOOT_SERVICES, Stall) == 248, "Stall");
 static_assert(offsetof(EFI_BOOT_SERVICES, OpenProtocol) == 280, "OpenProtocol");
 static_assert(offsetof(EFI_BOOT_SERVICES, CloseProtocol) == 288, "CloseProtocol");
 static_assert(offsetof(EFI_BOOT_SERVICES, LocateProtocol) == 320, "LocateProtocol");

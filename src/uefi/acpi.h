@@ -1,0 +1,60 @@
+// The ACPI tables this application reads: the RSDP that the ACPI 2.0 configuration
+// table entry points to, the XSDT, and the MCFG that says where PCI configuration
+// space is memory-mapped. Firmware places these tables without alignment
+// guarantees for the 64-bit members (the XSDT's entries start at offset 36), so
+// readers copy members out rather than dereference them in place.
+#pragma once
+
+#include <stddef.h>
+
+#include "uefi/uefi.h"
+
+#pragma pack(push, 1)
+
+struct ACPI_RSDP {
+  CHAR8 Signature[8];  // "RSD PTR "
+  UINT8 Checksum;
+  CHAR8 OemId[6];
+  UINT8 Revision;  // 2 or above: the ACPI 2.0 fields follow
+  UINT32 RsdtAddress;
+  UINT32 Length;
+  UINT64 XsdtAddress;
+  UINT8 ExtendedChecksum;
+  UINT8 Reserved[3];
+};
+static_assert(sizeof(ACPI_RSDP) == 36);
+static_assert(offsetof(ACPI_RSDP, Revision) == 15);
+static_assert(offsetof(ACPI_RSDP, XsdtAddress) == 24);
+
+struct ACPI_DESCRIPTION_HEADER {
+  CHAR8 Signature[4];
+  UINT32 Length;  // the whole table, header included
+  UINT8 Revision;
+  UINT8 Checksum;
+  CHAR8 OemId[6];
+  CHAR8 OemTableId[8];
+  UINT32 OemRevision;
+  UINT32 CreatorId;
+  UINT32 CreatorRevision;
+};
+static_assert(sizeof(ACPI_DESCRIPTION_HEADER) == 36);
+static_assert(offsetof(ACPI_DESCRIPTION_HEADER, Length) == 4);
+
+// The XSDT: the header, then 64-bit table addresses up to Length.
+constexpr UINT32 ACPI_XSDT_ENTRIES_OFFSET = sizeof(ACPI_DESCRIPTION_HEADER);
+
+// The MCFG: the header, 8 reserved bytes, then one allocation per segment and
+// bus range up to Length.
+constexpr UINT32 ACPI_MCFG_ALLOCATIONS_OFFSET = sizeof(ACPI_DESCRIPTION_HEADER) + 8;
+
+struct ACPI_MCFG_ALLOCATION {
+  UINT64 BaseAddress;  // ECAM base of the segment (the address of bus 0)
+  UINT16 PciSegment;
+  UINT8 StartBus;
+  UINT8 EndBus;
+  UINT32 Reserved;
+};
+static_assert(sizeof(ACPI_MCFG_ALLOCATION) == 16);
+static_assert(offsetof(ACPI_MCFG_ALLOCATION, PciSegment) == 8);
+
+#pragma pack(pop)
