@@ -340,6 +340,13 @@ ProtocolInstance *FindProtocol(HandleRecord *Record, const EFI_GUID &Guid) {
   return nullptr;
 }
 
+// Not yet modelled: a call is recorded as unexpected.
+EFI_STATUS EFIAPI ModelStall(UINTN Microseconds) {
+  (void)Microseconds;
+  RecordUnexpected(ActiveModel(), "BootServices.Stall");
+  return EFI_UNSUPPORTED;
+}
+
 void InstallBootServices(HostFirmware::Impl &Model) {
   EFI_BOOT_SERVICES &Services = Model.BootServices;
   Services.Hdr.Signature = EFI_BOOT_SERVICES_SIGNATURE;
@@ -375,7 +382,7 @@ void InstallBootServices(HostFirmware::Impl &Model) {
   Services.UnloadImage = UnexpectedService<"BootServices.UnloadImage">;
   Services.ExitBootServices = UnexpectedService<"BootServices.ExitBootServices">;
   Services.GetNextMonotonicCount = UnexpectedService<"BootServices.GetNextMonotonicCount">;
-  Services.Stall = UnexpectedService<"BootServices.Stall">;
+  Services.Stall = ModelStall;
   Services.SetWatchdogTimer = UnexpectedService<"BootServices.SetWatchdogTimer">;
   Services.ConnectController = UnexpectedService<"BootServices.ConnectController">;
   Services.DisconnectController = UnexpectedService<"BootServices.DisconnectController">;

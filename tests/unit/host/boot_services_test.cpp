@@ -215,11 +215,11 @@ TEST(HostProtocols, UnusedSlotsRecordAnUnexpectedCallAndAnswerUnsupported) {
   HostFirmware Model(Config());
   EFI_SYSTEM_TABLE *Table = Model.SystemTable();
   EXPECT_EQ(Table->BootServices->LoadImage(), EFI_UNSUPPORTED);
-  EXPECT_EQ(Table->BootServices->Stall(), EFI_UNSUPPORTED);
+  EXPECT_EQ(Table->BootServices->SetWatchdogTimer(), EFI_UNSUPPORTED);
   EXPECT_EQ(Table->RuntimeServices->ResetSystem(), EFI_UNSUPPORTED);
   EXPECT_EQ(Model.UnexpectedCalls(), 3u);
   EXPECT_EQ(Model.UnexpectedCallNames(),
-            (std::vector<std::string>{"BootServices.LoadImage", "BootServices.Stall",
+            (std::vector<std::string>{"BootServices.LoadImage", "BootServices.SetWatchdogTimer",
                                       "RuntimeServices.ResetSystem"}));
 }
 
