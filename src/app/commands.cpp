@@ -107,6 +107,9 @@ BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
   if (*Status != EFI_SUCCESS) {
     return TRUE;
   }
+  // The preparation may have lifted the descriptor's limits: what may be written
+  // is read anew.
+  ReadFlashAccessAgain();
 
   UINT8 *ImageBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
   UINT8 *CompareBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));

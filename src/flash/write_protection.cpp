@@ -33,6 +33,11 @@ VOID ReadDescriptorRegions(WriteProtectionMap *Map) {
 
 }  // namespace
 
+VOID ReadFlashAccessAgain() {
+  SpiReadRegionAccess();
+  BiosWindowReadWritableRange();
+}
+
 VOID ReadWriteProtection(WriteProtectionMap *Map) {
   *Map = {};
   Map->CheckRegions = BiosWindow.DescriptorMode;

@@ -23,6 +23,10 @@ struct WriteProtectionMap {
 
 VOID ReadWriteProtection(WriteProtectionMap *Map);
 
+// Reads FRAP and the writable range again, for a platform whose firmware has
+// just lifted the descriptor's limits (the full-flash preparation).
+VOID ReadFlashAccessAgain();
+
 // TRUE when Length bytes at Address may be erased and programmed: inside the
 // window and the writable range, in no region without write access and in no
 // write-protected range.

@@ -398,9 +398,8 @@ TEST(WriteCommand, RegionWithoutWriteAccessIsRefusedUnlessThePlatformLiftsIt) {
   }
 }
 
-// The production descriptor grants no read of region 6 (FRAP bit 6), through
-// which the flash layer reads: nothing of the current contents is known, every
-// block is in the plan, and the first one lies outside the writable range (the
+// The production descriptor grants the host reads of regions 0-3, so the whole
+// flash is compared; the differing ME block lies outside the writable range (the
 // BIOS region) even after the platform lifted the access limits.
 TEST(WriteCommand, ProductionDescriptorKeepsTheWholeFlashImageToTheBiosRegion) {
   SimConfig Config = DefaultSimConfig();
@@ -410,7 +409,7 @@ TEST(WriteCommand, ProductionDescriptorKeepsTheWholeFlashImageToTheBiosRegion) {
   Board.PutFile("full.bin", Flipped(Before, {0x900000, 0x100000}));
   AppRun Run = Board.Run({"-w", "full.bin"}, LiftingPreparation(Board));
   EXPECT_EQ(Run.Console,
-            Size16 + Starting + "\r\nError. Flash is write-protected at 0xFF000000.\r\n");
+            Size16 + Starting + "\r\nError. Flash is write-protected at 0xFF100000.\r\n");
   EXPECT_EQ(Run.Status, EFI_WRITE_PROTECTED);
   EXPECT_TRUE(Board.Flash() == Before);
   ExpectCleanReturn(Run);
