@@ -10,3 +10,8 @@ set(CMAKE_CXX_FLAGS_INIT
 # entry point (/entry:) in its LINK_FLAGS.
 set(CMAKE_CXX_LINK_EXECUTABLE
     "lld-link /subsystem:efi_application /nodefaultlib <LINK_FLAGS> /out:<TARGET> <OBJECTS>")
+# Header dependencies: with this target and no platform module, CMake passes no
+# depfile flags on its own, and a changed header would leave stale objects behind
+# (a record layout compiled two ways into one image).
+set(CMAKE_DEPFILE_FLAGS_CXX "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+set(CMAKE_CXX_DEPFILE_FORMAT gcc)
