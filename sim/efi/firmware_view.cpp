@@ -1,7 +1,8 @@
-// Building the application's view of the ACPI tables. The real tables are read,
-// never written: the new RSDP, XSDT and MCFG live in memory of their own, and the
-// XSDT lists the real tables (other than an MCFG) at their real addresses.
-#include "sim/efi/acpi_view.h"
+// Building the application's view of the firmware. The real tables are read,
+// never written: the new RSDP, XSDT and MCFG and the copies of the system table and
+// boot services live in memory of their own, and the XSDT lists the real tables
+// (other than an MCFG) at their real addresses.
+#include "sim/efi/firmware_view.h"
 
 #include "uefi/acpi.h"
 
@@ -53,6 +54,20 @@ UINT32 Crc32(const VOID *Data, UINTN Length) {
     for (UINT32 Bit = 0; Bit < 8; Bit++) Crc = (Crc >> 1) ^ (0xEDB88320u & (0u - (Crc & 1u)));
   }
   return ~Crc;
+}
+
+// A table's size as its header gives it (a later revision may add members), but
+// at least the members we know; a size beyond any revision's is not believed.
+constexpr UINT32 TABLE_MAX_BYTES = 4096;
+
+UINTN HeaderBytes(const EFI_TABLE_HEADER *Header, UINTN Known) {
+  const UINTN Bytes = Header->HeaderSize;
+  return Bytes < Known || Bytes > TABLE_MAX_BYTES ? Known : Bytes;
+}
+
+VOID Seal(EFI_TABLE_HEADER *Header, UINTN Bytes) {
+  Header->CRC32 = 0;
+  Header->CRC32 = Crc32(Header, Bytes);
 }
 
 UINTN AlignUp(UINTN Value, UINTN Alignment) { return (Value + Alignment - 1) & ~(Alignment - 1); }
@@ -160,8 +175,9 @@ UINTN FindAcpi20Entry(const EFI_SYSTEM_TABLE *Real) {
 
 }  // namespace
 
-EFI_STATUS SimEfiBuildAcpiView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPresent, UINT64 McfgBase,
-                               VOID *(*Allocate)(UINTN Bytes), SimEfiAcpiView *View) {
+EFI_STATUS SimEfiBuildFirmwareView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPresent,
+                                   UINT64 McfgBase, EFI_STALL Stall, VOID *(*Allocate)(UINTN Bytes),
+                                   SimEfiFirmwareView *View) {
   View->SystemTable = nullptr;
   View->Memory = nullptr;
   const UINTN RealEntries = Real->ConfigurationTable != nullptr ? Real->NumberOfTableEntries : 0;
@@ -184,8 +200,11 @@ EFI_STATUS SimEfiBuildAcpiView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPresent
   if (McfgPresent && !HasAcpi20) Entries++;
   if (!McfgPresent && HasAcpi20) Entries--;
 
-  // One block: system table, configuration table, then RSDP, MCFG and XSDT.
-  const UINTN ConfigurationAt = AlignUp(sizeof(EFI_SYSTEM_TABLE), 16);
+  // One block: system table, boot services, configuration table, then RSDP, MCFG
+  // and XSDT.
+  const UINTN ServicesBytes = HeaderBytes(&Real->BootServices->Hdr, sizeof(EFI_BOOT_SERVICES));
+  const UINTN ServicesAt = AlignUp(sizeof(EFI_SYSTEM_TABLE), 16);
+  const UINTN ConfigurationAt = AlignUp(ServicesAt + ServicesBytes, 16);
   const UINTN RsdpAt = AlignUp(ConfigurationAt + Entries * sizeof(EFI_CONFIGURATION_TABLE), 16);
   const UINTN McfgAt = AlignUp(RsdpAt + sizeof(ACPI_RSDP), 16);
   const UINTN XsdtAt = AlignUp(McfgAt + MCFG_LENGTH, 16);
@@ -222,10 +241,16 @@ EFI_STATUS SimEfiBuildAcpiView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPresent
   *Table = *Real;
   Table->NumberOfTableEntries = Count;
   Table->ConfigurationTable = Configuration;
-  Table->Hdr.CRC32 = 0;
-  Table->Hdr.CRC32 =
-      Crc32(Table, Table->Hdr.HeaderSize <= sizeof(EFI_SYSTEM_TABLE) ? Table->Hdr.HeaderSize
-                                                                     : sizeof(EFI_SYSTEM_TABLE));
+  if (Stall != nullptr) {
+    auto *Services = reinterpret_cast<EFI_BOOT_SERVICES *>(Memory + ServicesAt);
+    CopyBytes(Services, Real->BootServices, ServicesBytes);
+    Services->Stall = Stall;
+    Seal(&Services->Hdr, ServicesBytes);
+    Table->BootServices = Services;
+  }
+  // The copy holds the members we know; the header says so.
+  Table->Hdr.HeaderSize = sizeof(EFI_SYSTEM_TABLE);
+  Seal(&Table->Hdr, sizeof(EFI_SYSTEM_TABLE));
   View->SystemTable = Table;
   View->Memory = Memory;
   return EFI_SUCCESS;

@@ -50,6 +50,11 @@ constexpr OptionSpec kOptions[] = {
     {"--protect", OptionValue, SimEfiOptionTaken, true},
     {"--protect-read", OptionValue, SimEfiOptionTaken, true},
     {"--vscc-unlocked", OptionFlag, SimEfiOptionTaken, false},
+    {"--gpr0", OptionValue, SimEfiOptionTaken, false},
+    {"--chip-protect", OptionFlag, SimEfiOptionTaken, false},
+    {"--pm-timer-stopped", OptionFlag, SimEfiOptionTaken, false},
+    {"--flockdn", OptionFlag, SimEfiOptionTaken, false},
+    {"--production", OptionFlag, SimEfiOptionTaken, false},
     {"--fail-cycle", OptionValue, SimEfiOptionTaken, false},
     {"--stuck-busy", OptionFlag, SimEfiOptionTaken, false},
     {"--power-loss-after", OptionValue, SimEfiOptionTaken, false},
@@ -410,20 +415,33 @@ void ConvertPlatform(Parse *P, SimConfig *Config) {
   uint64_t Value = 0;
   if (CountOption(P, "--components", 1, 2, &Value))
     Config->Components = static_cast<uint32_t>(Value);
-  Config->NoDescriptor = Flag(P, "--no-descriptor");
-  Config->LockedDescriptor = Flag(P, "--locked-descriptor");
-  if (Config->NoDescriptor && Config->LockedDescriptor) {
+  // --production first; every option given beside it then sets its own field.
+  if (Flag(P, "--production")) SimConfigProduction(Config);
+  const bool NoDescriptor = Flag(P, "--no-descriptor");
+  const bool LockedDescriptor = Flag(P, "--locked-descriptor");
+  if (NoDescriptor && LockedDescriptor) {
     Fail(P, "--locked-descriptor", "cannot be combined with --no-descriptor");
   }
+  if (NoDescriptor) {
+    Config->NoDescriptor = true;
+    Config->LockedDescriptor = false;
+  }
+  if (LockedDescriptor) Config->LockedDescriptor = true;
   if (CountOption(P, "--seed", 0, MAX_UINT64, &Value)) Config->Seed = Value;
   if (HexOption(P, "--bar0", MAX_UINT32, &Value)) Config->Bar0 = static_cast<uint32_t>(Value);
   Config->NoSpi = Flag(P, "--no-spi");
   Config->NoPmc = Flag(P, "--no-pmc");
-  Config->Eiss = Flag(P, "--eiss");
+  Config->Eiss = Config->Eiss || Flag(P, "--eiss");
   Config->NoBle = Flag(P, "--no-ble");
-  Config->SmiLock = Flag(P, "--smi-lock");
+  Config->SmiLock = Config->SmiLock || Flag(P, "--smi-lock");
   Config->VsccUnlocked = Flag(P, "--vscc-unlocked");
   Config->StuckBusy = Flag(P, "--stuck-busy");
+  Config->Flockdn = Config->Flockdn || Flag(P, "--flockdn");
+  Config->ChipProtect = Flag(P, "--chip-protect");
+  Config->PmTimerStopped = Flag(P, "--pm-timer-stopped");
+  if (const GivenOption *Gpr0 = Given(P, "--gpr0")) {
+    Config->Gpr0Enabled = RangeValue(P, "--gpr0", Gpr0->Values[0], &Config->Gpr0);
+  }
 
   const GivenOption *Protect = Given(P, "--protect");
   const GivenOption *ProtectRead = Given(P, "--protect-read");

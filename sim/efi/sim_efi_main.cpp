@@ -3,8 +3,8 @@
 // platform is built from the files on the volume this image was started from
 // (pchflash-sim.opt, simflash.bin); the flash goes back to simflash.bin before the
 // application returns and before a reset it starts reaches the real machine.
-#include "sim/efi/acpi_view.h"
 #include "sim/efi/efi_volume_defs.h"
+#include "sim/efi/firmware_view.h"
 #include "sim/efi/option_line.h"
 #include "sim/sim_backend.h"
 
@@ -230,6 +230,17 @@ VOID SaveFlash() {
   if (Status != EFI_SUCCESS) PrintFailure("writing simflash.bin failed", Status);
 }
 
+// The application's waits pass on the simulated platform's clock, which the
+// simulated hardware sees; real time means nothing to it.
+EFI_STATUS EFIAPI SimulatedStall(UINTN Microseconds) {
+  constexpr UINT64 NS_PER_US = 1000;
+  const UINT64 Us = Microseconds;
+  if (gRun.Platform != nullptr) {
+    SimAdvanceTime(gRun.Platform, Us > ~0ull / NS_PER_US ? ~0ull : Us * NS_PER_US);
+  }
+  return EFI_SUCCESS;
+}
+
 VOID PassResetOn(VOID *, uint16_t, uint8_t Value) {
   SaveFlash();
   __asm__ __volatile__("outb %0, %1" : : "a"(Value), "Nd"(REAL_RST_CNT_PORT));
@@ -247,10 +258,10 @@ extern "C" EFI_STATUS EFIAPI SimEfiMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   SimEfiOptions Options;
   Status = ReadOptions(&Options);
   if (Status == EFI_SUCCESS) Status = CreatePlatform(&Options);
-  SimEfiAcpiView View = {nullptr, nullptr};
+  SimEfiFirmwareView View = {nullptr, nullptr};
   if (Status == EFI_SUCCESS) {
-    Status = SimEfiBuildAcpiView(SystemTable, Options.McfgPresent, Options.McfgBase, PoolAllocate,
-                                 &View);
+    Status = SimEfiBuildFirmwareView(SystemTable, Options.McfgPresent, Options.McfgBase,
+                                     SimulatedStall, PoolAllocate, &View);
     if (Status != EFI_SUCCESS) PrintFailure("no memory for the firmware view", Status);
   }
   if (Status == EFI_SUCCESS) {
