@@ -1,5 +1,6 @@
 # Front door. `make run` shows the main job on the simulated platform,
-# `make test` builds everything and runs every test, `make efi` builds pchflash.efi.
+# `make test` builds everything and runs every test, `make efi` builds pchflash.efi
+# and pchflash-sim.efi.
 JOBS ?= 2
 
 .PHONY: all host asan efi test run bench format clean
@@ -19,7 +20,7 @@ efi:
 	cmake --build --preset efi -j $(JOBS)
 
 # The host tests run under AddressSanitizer and UndefinedBehaviorSanitizer; the
-# QEMU real-shell tests run the pchflash.efi built beside them.
+# QEMU real-shell tests run the pchflash.efi and pchflash-sim.efi built beside them.
 test: asan
 	ctest --preset host-asan -j $(JOBS)
 
