@@ -135,6 +135,15 @@ VOID CloseAndReset(MainState *State) {
   SystemReset();
 }
 
+// The shell opens a directory by name as well, and a read of it gives its
+// entries: those must never be taken for an image. A handle without file
+// information (the "NUL" device) is no directory.
+BOOLEAN IsDirectory(SHELL_FILE_HANDLE File) {
+  UINT64 Attributes = 0;
+  return FileGetAttributes(File, &Attributes) == EFI_SUCCESS &&
+         (Attributes & EFI_FILE_DIRECTORY) != 0;
+}
+
 VOID ReportFile(MainState *State, const CHAR16 *FileName, EFI_STATUS Status) {
   ConsolePrint("File '%s' is %r.\r\n", FileName, Status);
   State->Status = Status;
@@ -187,12 +196,21 @@ BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
 }
 
 // Reads the current flash contents under the first Bytes of the image, in pieces
-// the BIOS-address read accepts. FALSE when any of it could not be read.
+// the BIOS-address read accepts. A piece that fails is read once more, since one
+// failed cycle should not cost the whole update; if it fails again, nothing is
+// known to compare with, and the write is refused before anything changed.
 BOOLEAN ReadCurrentContents(MainState *State, UINTN Bytes) {
   for (UINTN Done = 0; Done < Bytes;) {
     UINTN Piece = Smaller(Bytes - Done, FlashReadPieceSize);
-    if (BiosFlashRead(State->CompareBuffer + Done, State->WindowBase + Done, Piece) !=
-        EFI_SUCCESS) {
+    UINT8 *Buffer = State->CompareBuffer + Done;
+    UINT64 Address = State->WindowBase + Done;
+    EFI_STATUS Status = BiosFlashRead(Buffer, Address, Piece);
+    if (Status != EFI_SUCCESS) {
+      Status = BiosFlashRead(Buffer, Address, Piece);
+    }
+    if (Status != EFI_SUCCESS) {
+      ConsolePrint("\r\nError. The flash could not be read (%r). Nothing was changed.\r\n", Status);
+      State->Status = Status;
       return FALSE;
     }
     Done += Piece;
@@ -200,9 +218,9 @@ BOOLEAN ReadCurrentContents(MainState *State, UINTN Bytes) {
   return TRUE;
 }
 
-// Erases and programs one block, then reads it back. When the flash could not be
-// read before, a read-back that fails as well leaves the block unverified.
-EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, BOOLEAN FlashReadable) {
+// Erases and programs one block, then reads it back into ReadBack: a block counts
+// as written only when it reads back as the image.
+EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, UINT8 *ReadBack) {
   UINT64 Address = State->WindowBase + Offset;
   const UINT8 *Image = State->ImageBuffer + Offset;
   EFI_STATUS Status = BiosFlashErase(Address, FlashBlockSize);
@@ -217,12 +235,9 @@ EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, BOOLEAN FlashReadable) {
   if (Length != FlashBlockSize) {
     return EFI_DEVICE_ERROR;
   }
-
-  // The comparison copy of this block is no longer needed: it takes the read-back.
-  UINT8 *ReadBack = State->CompareBuffer + Offset;
   Status = BiosFlashRead(ReadBack, Address, FlashBlockSize);
   if (Status != EFI_SUCCESS) {
-    return FlashReadable ? Status : EFI_SUCCESS;
+    return Status;
   }
   if (MemCompare(ReadBack, Image, FlashBlockSize) != 0) {
     return EFI_DEVICE_ERROR;
@@ -230,14 +245,18 @@ EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, BOOLEAN FlashReadable) {
   return EFI_SUCCESS;
 }
 
-// Reads the image from the file; FALSE (with the message) when not all of it came.
+// Reads the image from the file; FALSE (with the message) when the read failed or
+// did not bring exactly the bytes the file holds (up to the image size). The
+// buffer is cleared first, so that no byte of an earlier use can pass for the image.
 BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
                       UINTN *ImageBytes) {
+  MemZero(State->ImageBuffer, State->ImageSize);
+  UINTN Expected = FileSize < State->ImageSize ? static_cast<UINTN>(FileSize) : State->ImageSize;
   UINTN ByteCount = State->ImageSize;
   EFI_STATUS Status = FileRead(State->File, &ByteCount, State->ImageBuffer);
-  if (Status == EFI_SUCCESS && ByteCount > State->ImageSize) {
+  if (Status == EFI_SUCCESS && ByteCount > Expected) {
     Status = EFI_BAD_BUFFER_SIZE;
-  } else if (Status == EFI_SUCCESS && ByteCount < Smaller(FileSize, State->ImageSize)) {
+  } else if (Status == EFI_SUCCESS && ByteCount < Expected) {
     Status = EFI_END_OF_FILE;
   }
   if (Status != EFI_SUCCESS) {
@@ -254,35 +273,21 @@ BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
 struct WritePlan {
   UINTN BlockCount;
   UINTN RewriteCount;
-  BOOLEAN FlashReadable;  // the current contents were read
   BOOLEAN Rewrite[MaxFlashBlocks];
 };
 
-// Completes a partial last block with what the flash holds there now; without the
-// current contents there is nothing sound to complete it with.
-BOOLEAN CompleteLastBlock(MainState *State, const CHAR16 *FileName, UINTN ImageBytes,
-                          const WritePlan *Plan) {
+// Completes a partial last block with what the flash holds there now.
+VOID CompleteLastBlock(MainState *State, UINTN ImageBytes, const WritePlan *Plan) {
   UINTN CoveredBytes = Plan->BlockCount * FlashBlockSize;
-  if (CoveredBytes == ImageBytes) {
-    return TRUE;
-  }
-  if (!Plan->FlashReadable) {
-    ConsolePrint("\r\n");
-    ReportFile(State, FileName, EFI_BAD_BUFFER_SIZE);
-    return FALSE;
-  }
   MemCopy(State->ImageBuffer + ImageBytes, State->CompareBuffer + ImageBytes,
           CoveredBytes - ImageBytes);
-  return TRUE;
 }
 
-// A block is never skipped on the strength of contents not read from the flash.
 VOID MarkDifferingBlocks(const MainState *State, WritePlan *Plan) {
   Plan->RewriteCount = 0;
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
     UINTN Offset = Block * FlashBlockSize;
     Plan->Rewrite[Block] =
-        !Plan->FlashReadable ||
         MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset, FlashBlockSize) != 0;
     Plan->RewriteCount += Plan->Rewrite[Block] ? 1 : 0;
   }
@@ -306,32 +311,70 @@ BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
   return TRUE;
 }
 
-// Erases, programs and verifies the planned blocks, one dot each.
+// Whether the block still holds what the comparison read found in it. Scratch
+// takes the read; without it (or without a read) the answer is no, so that a
+// failure is never reported as harmless unless it was seen to be.
+BOOLEAN BlockUnchanged(MainState *State, UINTN Offset, UINT8 *Scratch) {
+  if (Scratch == nullptr ||
+      BiosFlashRead(Scratch, State->WindowBase + Offset, FlashBlockSize) != EFI_SUCCESS) {
+    return FALSE;
+  }
+  return MemCompare(Scratch, State->CompareBuffer + Offset, FlashBlockSize) == 0;
+}
+
+VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEAN NothingChanged) {
+  UINT64 Address = State->WindowBase + Offset;
+  if (NothingChanged) {
+    ConsolePrint("\r\nError. Writing the flash failed at 0x%x: %r. Nothing was changed.\r\n",
+                 Address, Status);
+  } else {
+    ConsolePrint(
+        "\r\nError!! Writing the flash failed at 0x%x: %r. Do not reset; run the command "
+        "again.\r\n",
+        Address, Status);
+  }
+  State->Status = Status;
+}
+
+// Erases, programs and verifies the planned blocks, one dot each. The read-back
+// of a block goes to a buffer of its own, so that the comparison buffer keeps the
+// block's old contents: after a failure on the first block they tell whether the
+// flash is still as it was. Without that buffer the read-back takes the
+// comparison copy, and a failure always asks not to reset.
 BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
-  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+  UINT8 *Scratch =
+      Plan->RewriteCount > 0 ? static_cast<UINT8 *>(PoolAllocate(FlashBlockSize)) : nullptr;
+  BOOLEAN Rewritten = FALSE;  // some block of this run was erased and programmed
+  BOOLEAN Completed = TRUE;
+  for (UINTN Block = 0; Block < Plan->BlockCount && Completed; Block++) {
     if (!Plan->Rewrite[Block]) {
       continue;
     }
     UINTN Offset = Block * FlashBlockSize;
-    EFI_STATUS Status = RewriteBlock(State, Offset, Plan->FlashReadable);
+    UINT8 *ReadBack = Scratch != nullptr ? Scratch : State->CompareBuffer + Offset;
+    EFI_STATUS Status = RewriteBlock(State, Offset, ReadBack);
     if (Status != EFI_SUCCESS) {
-      ConsolePrint(
-          "\r\nError!! Writing the flash failed at 0x%x: %r. Do not reset; run the command "
-          "again.\r\n",
-          State->WindowBase + Offset, Status);
-      State->Status = Status;
-      return FALSE;
+      ReportFailedBlock(State, Offset, Status,
+                        !Rewritten && BlockUnchanged(State, Offset, Scratch));
+      Completed = FALSE;
+    } else {
+      Rewritten = TRUE;
+      ConsolePrint(".");
     }
-    ConsolePrint(".");
   }
-  ConsolePrint(" completed.\r\n");
-  return TRUE;
+  if (Scratch != nullptr) {
+    PoolFree(Scratch);
+  }
+  if (Completed) {
+    ConsolePrint(" completed.\r\n");
+  }
+  return Completed;
 }
 
 // Reads the image, compares it with the flash, checks the plan against the flash
 // protections, then erases and programs the blocks that differ. Returns TRUE when
-// the reset is to follow: after a completed run, and after a refusal that left the
-// flash untouched.
+// the reset is to follow: after a completed run, and after a refusal of the file
+// before the flash was read.
 BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) {
   UINTN ImageBytes = 0;
   if (!ReadImageFile(State, FileName, FileSize, &ImageBytes)) {
@@ -341,10 +384,11 @@ BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) 
 
   WritePlan Plan;
   Plan.BlockCount = (ImageBytes + FlashBlockSize - 1) / FlashBlockSize;
-  Plan.FlashReadable = ReadCurrentContents(State, Plan.BlockCount * FlashBlockSize);
-  if (!CompleteLastBlock(State, FileName, ImageBytes, &Plan)) {
-    return TRUE;
+  if (!ReadCurrentContents(State, Plan.BlockCount * FlashBlockSize)) {
+    CloseImageFile(State);
+    return FALSE;
   }
+  CompleteLastBlock(State, ImageBytes, &Plan);
   MarkDifferingBlocks(State, &Plan);
   if (!CheckPlanWritable(State, &Plan) || !RewritePlannedBlocks(State, &Plan)) {
     CloseImageFile(State);
@@ -402,7 +446,9 @@ VOID WriteCommand(MainState *State) {
   }
 
   UINTN PrintedSize = DefaultImageSize;
-  if (SizeStatus == EFI_SUCCESS && FileSize == WholeFlashImageSize) {
+  if (Status == EFI_SUCCESS && IsDirectory(State->File)) {
+    Status = EFI_UNSUPPORTED;
+  } else if (SizeStatus == EFI_SUCCESS && FileSize == WholeFlashImageSize) {
     if (!EnterWholeFlashMode(State, &Status)) {
       return;
     }
