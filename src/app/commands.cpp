@@ -3,6 +3,7 @@
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
 #include "flash/hw_access.h"
+#include "flash/regs/descriptor.h"
 #include "flash/regs/rst_cnt.h"
 #include "flash/write_protection.h"
 #include "shell/console.h"
@@ -25,6 +26,11 @@ constexpr UINTN MaxFlashBlocks = WholeFlashImageSize / FlashBlockSize;
 // BiosFlashRead reads at most the 8 MiB of the BIOS window per call.
 constexpr UINTN FlashReadPieceSize = 0x800000;
 
+// The processor fetches its first instruction 16 bytes below 4 GiB.
+constexpr UINT64 ResetVectorAddress = 0xFFFFFFF0;
+constexpr UINTN ResetVectorBytes = 16;
+constexpr UINT64 FourGiB = 0x100000000ULL;
+
 UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
 
 VOID CloseImageFile(MainState *State) {
@@ -32,6 +38,15 @@ VOID CloseImageFile(MainState *State) {
     FileClose(&State->File);
     State->File = nullptr;
   }
+}
+
+BOOLEAN AllBytesAre(const UINT8 *Bytes, UINTN Count, UINT8 Value) {
+  for (UINTN Index = 0; Index < Count; Index++) {
+    if (Bytes[Index] != Value) {
+      return FALSE;
+    }
+  }
+  return TRUE;
 }
 
 // ---- Read command ------------------------------------------------------------------
@@ -293,6 +308,55 @@ VOID MarkDifferingBlocks(const MainState *State, WritePlan *Plan) {
   }
 }
 
+// Whether the image bytes of a block that starts at flash-linear Linear, inside
+// the descriptor, carry the descriptor signature.
+BOOLEAN BlockKeepsDescriptorSignature(const UINT8 *Block, UINT64 Linear) {
+  if (Linear > FLVALSIG_OFFSET) {
+    return FALSE;  // the block starts past the signature: nothing shows its bytes are a descriptor
+  }
+  UINT32 Signature = 0;
+  MemCopy(&Signature, Block + (FLVALSIG_OFFSET - Linear), sizeof(Signature));
+  return Signature == FLVALSIG;
+}
+
+// Without its descriptor the PCH does not boot from the flash: a block over the
+// first 4 KiB is only rewritten with bytes that are a descriptor themselves.
+BOOLEAN CheckDescriptorKept(MainState *State, const WritePlan *Plan) {
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    UINTN Offset = Block * FlashBlockSize;
+    UINT64 Linear = 0;
+    if (!Plan->Rewrite[Block] || !BiosAddressToFlashLinear(State->WindowBase + Offset, &Linear) ||
+        Linear >= FLASH_DESCRIPTOR_BYTES) {
+      continue;
+    }
+    if (!BlockKeepsDescriptorSignature(State->ImageBuffer + Offset, Linear)) {
+      ConsolePrint(
+          "\r\nError. The image would overwrite the flash descriptor with data that is not a "
+          "descriptor. Nothing was changed.\r\n");
+      State->Status = EFI_INVALID_PARAMETER;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+// An image that reaches 4 GiB brings the processor's first instructions; blank
+// ones there (erased or zeroed) would leave a board that does not start.
+BOOLEAN CheckResetVector(MainState *State, const WritePlan *Plan) {
+  if (State->WindowBase + Plan->BlockCount * FlashBlockSize < FourGiB) {
+    return TRUE;
+  }
+  const UINT8 *Vector = State->ImageBuffer + (ResetVectorAddress - State->WindowBase);
+  if (!AllBytesAre(Vector, ResetVectorBytes, 0x00) &&
+      !AllBytesAre(Vector, ResetVectorBytes, 0xFF)) {
+    return TRUE;
+  }
+  ConsolePrint(
+      "\r\nError. The image has no reset vector in its last 16 bytes. Nothing was changed.\r\n");
+  State->Status = EFI_INVALID_PARAMETER;
+  return FALSE;
+}
+
 // Refuses before the first erase rather than stop half-way at a protected block.
 BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
   if (Plan->RewriteCount == 0) {
@@ -371,10 +435,10 @@ BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
   return Completed;
 }
 
-// Reads the image, compares it with the flash, checks the plan against the flash
-// protections, then erases and programs the blocks that differ. Returns TRUE when
-// the reset is to follow: after a completed run, and after a refusal of the file
-// before the flash was read.
+// Reads the image, compares it with the flash, checks the plan against the image's
+// own sanity and the flash protections, then erases and programs the blocks that
+// differ. Returns TRUE when the reset is to follow: after a completed run, and
+// after a refusal of the file before the flash was read.
 BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) {
   UINTN ImageBytes = 0;
   if (!ReadImageFile(State, FileName, FileSize, &ImageBytes)) {
@@ -390,7 +454,8 @@ BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) 
   }
   CompleteLastBlock(State, ImageBytes, &Plan);
   MarkDifferingBlocks(State, &Plan);
-  if (!CheckPlanWritable(State, &Plan) || !RewritePlannedBlocks(State, &Plan)) {
+  if (!CheckDescriptorKept(State, &Plan) || !CheckResetVector(State, &Plan) ||
+      !CheckPlanWritable(State, &Plan) || !RewritePlannedBlocks(State, &Plan)) {
     CloseImageFile(State);
     return FALSE;
   }

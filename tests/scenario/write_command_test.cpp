@@ -212,6 +212,93 @@ TEST(WriteCommand, ComparisonReadIsRetriedOnceThenTheWriteIsRefused) {
   }
 }
 
+// Checks of the image itself, on the whole plan before the first erase. The
+// descriptor is in reach when the window is the whole flash (an 8 MiB chip) or
+// with a whole-flash image.
+TEST(WriteCommand, ImagesThatWouldNotBootAreRefusedBeforeTheFirstErase) {
+  const std::string NoDescriptor =
+      "\r\nError. The image would overwrite the flash descriptor with data that is not a "
+      "descriptor. Nothing was changed.\r\n";
+  const std::string NoResetVector =
+      "\r\nError. The image has no reset vector in its last 16 bytes. Nothing was changed.\r\n";
+  SimConfig Chip8 = DefaultSimConfig();
+  Chip8.ChipIndex = SimFindChipByName("W25Q64BV");
+  struct Case {
+    const char *What;
+    SimConfig Platform;
+    Bytes (*Make)(const Bytes &Flash);  // the file from the whole flash
+    std::vector<FileFault> Faults;
+    std::string Refusal;  // empty: the write completes
+  };
+  const Case Cases[] = {
+      {"64 KiB over the descriptor, signature broken",
+       Chip8,
+       [](const Bytes &Flash) {
+         return Flipped(Bytes(Flash.begin(), Flash.begin() + Block), {0x10});
+       },
+       {},
+       NoDescriptor},
+      {"8 MiB over the descriptor, signature kept",
+       Chip8,
+       [](const Bytes &Flash) { return Flipped(Flash, {0x2000}); },
+       {},
+       ""},
+      {"whole-flash image with an erased descriptor",
+       DefaultSimConfig(),
+       [](const Bytes &Flash) {
+         Bytes Image = Flipped(Flash, {0x900000});
+         std::fill(Image.begin(), Image.begin() + 0x1000, 0xFF);
+         return Image;
+       },
+       {},
+       NoDescriptor},
+      {"reset vector erased",
+       DefaultSimConfig(),
+       [](const Bytes &Flash) {
+         Bytes Image(Flash.end() - WindowSize, Flash.end());
+         std::fill(Image.end() - 16, Image.end(), 0xFF);
+         return Image;
+       },
+       {},
+       NoResetVector},
+      {"reset vector zeroed",
+       DefaultSimConfig(),
+       [](const Bytes &Flash) {
+         Bytes Image(Flash.end() - WindowSize, Flash.end());
+         std::fill(Image.end() - 16, Image.end(), 0x00);
+         return Image;
+       },
+       {},
+       NoResetVector},
+      {"file read that reported success and read nothing",
+       DefaultSimConfig(),
+       [](const Bytes &Flash) { return Bytes(Flash.end() - WindowSize, Flash.end()); },
+       {{ShellFileOp::Read, EFI_SUCCESS}},
+       NoResetVector},
+  };
+  for (const Case &C : Cases) {
+    Scenario Board(C.Platform);
+    Bytes Before = Board.Flash();
+    Bytes Image = C.Make(Before);
+    Board.PutFile("image.bin", Image);
+    HostFirmwareConfig Config;
+    Config.FileFaults = C.Faults;
+    AppRun Run = Board.Run({"-w", "image.bin"}, Config);
+    const std::string &Size = Image.size() == WholeFlashSize ? Size16 : Size8;
+    if (C.Refusal.empty()) {
+      EXPECT_EQ(Run.Console, Size + Starting + "." + Completed + Resetting) << C.What;
+      EXPECT_TRUE(Board.Flash() == Image) << C.What;
+      continue;
+    }
+    EXPECT_EQ(Run.Console, Size + Starting + C.Refusal) << C.What;
+    EXPECT_EQ(Run.Status, EFI_INVALID_PARAMETER) << C.What;
+    EXPECT_EQ(Board.Reset(), SimResetNone) << C.What;
+    EXPECT_EQ(Board.Counters().FlashModifyingCycles, 0u) << C.What;
+    EXPECT_TRUE(Board.Flash() == Before) << C.What;
+    ExpectCleanReturn(Run);
+  }
+}
+
 // The plan is checked against every protected-range register before the first
 // erase: a range in any of PR0..PR4 that covers part of a block to rewrite refuses
 // the whole run, and a protected block that does not differ is no obstacle.
