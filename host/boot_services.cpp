@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/model_state.h"
+#include "sim/sim_backend.h"
 
 namespace {
 
@@ -340,11 +341,18 @@ ProtocolInstance *FindProtocol(HandleRecord *Record, const EFI_GUID &Guid) {
   return nullptr;
 }
 
-// Not yet modelled: a call is recorded as unexpected.
+// The wait passes on the attached simulated platform's clock, so PM-timer reads,
+// running cycles and chip busy times see it; with no platform there is nothing to
+// wait for.
 EFI_STATUS EFIAPI ModelStall(UINTN Microseconds) {
-  (void)Microseconds;
-  RecordUnexpected(ActiveModel(), "BootServices.Stall");
-  return EFI_UNSUPPORTED;
+  HostFirmware::Impl &Model = ActiveModel();
+  CountCall(Model, "Stall");
+  if (SimPlatform *Platform = SimBackendPlatform()) {
+    constexpr uint64_t NsPerUs = 1000;
+    const uint64_t Us = Microseconds;
+    SimAdvanceTime(Platform, Us > ~0ull / NsPerUs ? ~0ull : Us * NsPerUs);
+  }
+  return EFI_SUCCESS;
 }
 
 void InstallBootServices(HostFirmware::Impl &Model) {

@@ -40,6 +40,10 @@ struct HostFirmwareConfig {
   // it would otherwise start misaligned, as on a malformed list.
   std::optional<std::vector<uint8_t>> DebugHob;
   bool HobList = true;  // a HOB list in the configuration table
+  // The ACPI 2.0 configuration-table entry: an RSDP (revision 2) -> XSDT -> MCFG
+  // whose one allocation gives this ECAM base for segment 0, buses 0-255. None: no
+  // ACPI entry at all. The default is where the simulated platform decodes ECAM.
+  std::optional<uint64_t> McfgBase = 0xE0000000;
 
   bool ReadOnlyVolume = false;
   std::optional<uint64_t> VolumeBytes;  // capacity of the volume; writes past it fail

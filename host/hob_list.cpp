@@ -1,16 +1,18 @@
 // The configuration table of the host firmware model: an unrelated table first
 // (so a search must look past entry 0), then, when asked for, the PI hand-off
 // block list: the PHIT, a resource descriptor, a GUID HOB of a near-miss GUID,
-// optionally the debug-mask GUID HOB, and the end HOB.
+// optionally the debug-mask GUID HOB, and the end HOB; last, unless switched off,
+// the ACPI 2.0 tables (acpi_tables.cpp).
 #include <cstring>
 
 #include "host/model_state.h"
 
 namespace {
 
-#define EFI_ACPI_20_TABLE_GUID                                                     \
+// The SMBIOS 3 entry point, which the application never reads.
+#define SMBIOS3_TABLE_GUID                                                         \
   {                                                                                \
-    0x8868E871, 0xE4F1, 0x11D3, { 0xBC, 0x22, 0x00, 0x80, 0xC7, 0x3C, 0x88, 0x81 } \
+    0xF2FD1544, 0x9794, 0x4A2C, { 0x99, 0x2E, 0xE5, 0xBB, 0xCF, 0x20, 0xE3, 0x94 } \
   }
 
 // Shares its first 8 bytes with the debug-mask GUID, so a comparison of only half
@@ -84,10 +86,14 @@ void BuildHobList(HostFirmware::Impl &Model) {
 
 void InstallConfigurationTables(HostFirmware::Impl &Model) {
   Model.ConfigurationTables.push_back(
-      EFI_CONFIGURATION_TABLE{EFI_ACPI_20_TABLE_GUID, Model.UnrelatedTable});
+      EFI_CONFIGURATION_TABLE{SMBIOS3_TABLE_GUID, Model.UnrelatedTable});
   if (Model.Config.HobList) {
     BuildHobList(Model);
     Model.ConfigurationTables.push_back(
         EFI_CONFIGURATION_TABLE{EFI_HOB_LIST_GUID, Model.HobStorage.data()});
+  }
+  if (Model.Config.McfgBase) {
+    Model.ConfigurationTables.push_back(EFI_CONFIGURATION_TABLE{
+        EFI_ACPI_20_TABLE_GUID, BuildAcpiTables(Model, *Model.Config.McfgBase)});
   }
 }

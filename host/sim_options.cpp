@@ -47,6 +47,12 @@ struct RawOptions {
   std::vector<std::string> Protect;
   std::vector<std::string> ProtectRead;
   bool VsccUnlocked = false;
+  std::string Gpr0;
+  bool ChipProtect = false;
+  bool PmTimerStopped = false;
+  bool Flockdn = false;
+  bool Production = false;
+  std::string Mcfg;
   std::string FailCycle;
   bool StuckBusy = false;
   std::string PowerLossAfter;
@@ -176,6 +182,10 @@ void AddOptions(CLI::App *App, RawOptions *Raw) {
                   "OP=STATUS (OP: open, create, read, write, size): the first such shell "
                   "call returns STATUS and does nothing else; may repeat")
       ->allow_extra_args(false);
+  App->add_option("--mcfg", Raw->Mcfg,
+                  "HEX|none: the ACPI 2.0 tables (RSDP, XSDT, MCFG) give HEX as the ECAM base "
+                  "of segment 0, buses 0-255; none: no ACPI tables (default: an MCFG at "
+                  "E0000000, where the simulated platform decodes it)");
   // Simulated platform.
   App->add_option("--chip", Raw->Chip, "NAME|HEX|unknown: the installed chip (default W25Q128BV)");
   App->add_option("--components", Raw->Components, "1|2: number of chips of that kind");
@@ -201,6 +211,22 @@ void AddOptions(CLI::App *App, RawOptions *Raw) {
                   "BASE:LIMIT: read-protected range; may repeat")
       ->allow_extra_args(false);
   App->add_flag("--vscc-unlocked", Raw->VsccUnlocked, "LVSCC/UVSCC stay writable")
+      ->disable_flag_override();
+  App->add_option("--gpr0", Raw->Gpr0,
+                  "BASE:LIMIT: the global protected range GPR0 write-protects this range "
+                  "(flash-linear, hex, inclusive)");
+  App->add_flag("--chip-protect", Raw->ChipProtect,
+                "The chip's status register has its block-protect bits set: the chip "
+                "ignores every program and erase")
+      ->disable_flag_override();
+  App->add_flag("--pm-timer-stopped", Raw->PmTimerStopped, "PM1_TMR never changes")
+      ->disable_flag_override();
+  App->add_flag("--flockdn", Raw->Flockdn,
+                "HSFSTS_CTL.FLOCKDN set: PREOP/OPTYPE/OPMENU, PR0-PR4 and GPR0 keep their values")
+      ->disable_flag_override();
+  App->add_flag("--production", Raw->Production,
+                "A shipped board: --locked-descriptor, --flockdn, --smi-lock and --eiss, with "
+                "BIOS_CONTROL.LE set and VSCC locked; other options given with it win")
       ->disable_flag_override();
   App->add_option("--fail-cycle", Raw->FailCycle,
                   "N: the N-th hardware-sequenced cycle ends with FCERR");
@@ -261,6 +287,16 @@ void ConvertFirmwareOptions(const RawOptions &Raw, SimOptions *Options) {
   if (!Raw.VolumeBytes.empty()) {
     Fw.VolumeBytes = CountOption("--volume-bytes", Raw.VolumeBytes, 0, MaxUint64);
   }
+  if (!Raw.Mcfg.empty()) {
+    uint64_t Base = 0;
+    if (Lowercase(Raw.Mcfg) == "none") {
+      Fw.McfgBase.reset();
+    } else if (ParseHexValue(Raw.Mcfg, MaxUint64, &Base)) {
+      Fw.McfgBase = Base;
+    } else {
+      Fail("--mcfg", Raw.Mcfg, "a hexadecimal ECAM base address or 'none'");
+    }
+  }
   for (const std::string &Fault : Raw.FileFaults) {
     size_t Equals = Fault.find('=');
     if (Equals == std::string::npos) {
@@ -281,20 +317,32 @@ void ConvertPlatformOptions(const RawOptions &Raw, SimOptions *Options) {
   if (!Raw.Components.empty()) {
     P.Components = static_cast<uint32_t>(CountOption("--components", Raw.Components, 1, 2));
   }
-  P.NoDescriptor = Raw.NoDescriptor;
-  P.LockedDescriptor = Raw.LockedDescriptor;
-  if (P.NoDescriptor && P.LockedDescriptor) {
+  // --production first; every option given beside it then sets its own field.
+  if (Raw.Production) SimConfigProduction(&P);
+  if (Raw.NoDescriptor && Raw.LockedDescriptor) {
     throw OptionError("--locked-descriptor: cannot be combined with --no-descriptor");
   }
+  if (Raw.NoDescriptor) {
+    P.NoDescriptor = true;
+    P.LockedDescriptor = false;
+  }
+  if (Raw.LockedDescriptor) P.LockedDescriptor = true;
   if (!Raw.Seed.empty()) P.Seed = CountOption("--seed", Raw.Seed, 0, MaxUint64);
   if (!Raw.Bar0.empty()) P.Bar0 = static_cast<uint32_t>(HexOption("--bar0", Raw.Bar0, MaxUint32));
   P.NoSpi = Raw.NoSpi;
   P.NoPmc = Raw.NoPmc;
-  P.Eiss = Raw.Eiss;
+  P.Eiss = P.Eiss || Raw.Eiss;
   P.NoBle = Raw.NoBle;
-  P.SmiLock = Raw.SmiLock;
+  P.SmiLock = P.SmiLock || Raw.SmiLock;
   P.VsccUnlocked = Raw.VsccUnlocked;
   P.StuckBusy = Raw.StuckBusy;
+  P.Flockdn = P.Flockdn || Raw.Flockdn;
+  P.ChipProtect = Raw.ChipProtect;
+  P.PmTimerStopped = Raw.PmTimerStopped;
+  if (!Raw.Gpr0.empty()) {
+    P.Gpr0 = RangeOption("--gpr0", Raw.Gpr0);
+    P.Gpr0Enabled = true;
+  }
   // PR0..PR4 are shared by both kinds of protected range.
   if (Raw.Protect.size() + Raw.ProtectRead.size() > SIM_MAX_PROTECTED_RANGES) {
     throw OptionError("--protect: the controller has only " +

@@ -8,23 +8,49 @@ namespace {
 constexpr uint32_t KiB = 1024;
 constexpr uint32_t MiB = 1024 * 1024;
 
-// Typical busy times by family.
-constexpr uint32_t PAGE_PROGRAM_NS = 400000;     // 256-byte page program
-constexpr uint32_t SST_BYTE_PROGRAM_NS = 10000;  // SST 25xF byte program
-constexpr uint32_t ERASE_4K_NS = 45000000;       // 4 KiB sector erase
-constexpr uint32_t ST_PAGE_ERASE_NS = 10000000;  // ST M25PE/M45PE 256-byte page erase
-constexpr uint32_t ERASE_64K_NS = 150000000;     // 64 KiB block erase (as the small erase)
+// Typical busy times by family (hw-facts §8, typical column). A page program
+// takes the first byte's time plus each further byte's (Winbond W25X40: 30 us and
+// 2.5 us), capped by the whole-page time (W25Q128JV: 0.4 ms), so a 64-byte program
+// takes 187.5 us and the cap is reached at 149 bytes. The same figures serve every
+// paged part.
+constexpr uint32_t PAGE_PROGRAM_NS = 400000;       // 256-byte page program (the cap)
+constexpr uint32_t PROGRAM_FIRST_BYTE_NS = 30000;  // first byte of a page program
+constexpr uint32_t PROGRAM_NEXT_BYTE_NS = 2500;    // each further byte
+constexpr uint32_t SST_BYTE_PROGRAM_NS = 10000;    // SST 25xF byte program
+constexpr uint32_t ERASE_4K_NS = 45000000;         // 4 KiB sector erase
+constexpr uint32_t ST_PAGE_ERASE_NS = 10000000;    // ST M25PE/M45PE 256-byte page erase
+constexpr uint32_t ERASE_64K_NS = 150000000;       // 64 KiB block erase (as the small erase)
+
+// Block-protect bits of status register 1 (hw-facts §7: BP in bits 2..4, or 2..5).
+// The model uses bits 2..5 (BP0..BP3) for the Macronix and SST parts and bits 2..4
+// (BP0..BP2) for every other part; SRWD (bit 7) is never set at power-on.
+constexpr uint8_t BP_BITS_2_TO_4 = 0x1C;
+constexpr uint8_t BP_BITS_2_TO_5 = 0x3C;
+constexpr uint8_t MACRONIX = 0xC2;
 
 constexpr SimChipModel Sst(const char *Name, uint8_t Id0, uint8_t Id1, uint8_t Id2, uint8_t Length,
                            uint32_t Size, uint8_t Erase64k) {
-  return SimChipModel{Name, {Id0, Id1, Id2},     Length,     Size, 0x20, 4 * KiB, Erase64k, 0x52,
-                      true, SST_BYTE_PROGRAM_NS, ERASE_4K_NS};
+  return SimChipModel{
+      Name, {Id0, Id1, Id2},     Length,      Size, 0x20, 4 * KiB,       Erase64k, 0x52,
+      true, SST_BYTE_PROGRAM_NS, ERASE_4K_NS, 0,    0,    BP_BITS_2_TO_5};
 }
 
 constexpr SimChipModel Paged(const char *Name, uint8_t Id0, uint8_t Id1, uint8_t Id2,
                              uint8_t Length, uint32_t Size, uint8_t Erase32k) {
-  return SimChipModel{Name,     {Id0, Id1, Id2}, Length,          Size,       0x20, 4 * KiB, 0xD8,
-                      Erase32k, false,           PAGE_PROGRAM_NS, ERASE_4K_NS};
+  return SimChipModel{Name,
+                      {Id0, Id1, Id2},
+                      Length,
+                      Size,
+                      0x20,
+                      4 * KiB,
+                      0xD8,
+                      Erase32k,
+                      false,
+                      PAGE_PROGRAM_NS,
+                      ERASE_4K_NS,
+                      PROGRAM_FIRST_BYTE_NS,
+                      PROGRAM_NEXT_BYTE_NS,
+                      Id0 == MACRONIX ? BP_BITS_2_TO_5 : BP_BITS_2_TO_4};
 }
 
 constexpr SimChipModel kChips[] = {
@@ -62,7 +88,10 @@ constexpr SimChipModel kChips[] = {
                  0x00,
                  false,
                  PAGE_PROGRAM_NS,
-                 ST_PAGE_ERASE_NS},
+                 ST_PAGE_ERASE_NS,
+                 PROGRAM_FIRST_BYTE_NS,
+                 PROGRAM_NEXT_BYTE_NS,
+                 BP_BITS_2_TO_4},
     // PMC Pm25LV040: 4 KiB sector erase is 0xD7.
     SimChipModel{"25LV040",
                  {0x9D, 0x7E, 0x00},
@@ -74,7 +103,10 @@ constexpr SimChipModel kChips[] = {
                  0x00,
                  false,
                  PAGE_PROGRAM_NS,
-                 ERASE_4K_NS},
+                 ERASE_4K_NS,
+                 PROGRAM_FIRST_BYTE_NS,
+                 PROGRAM_NEXT_BYTE_NS,
+                 BP_BITS_2_TO_4},
     Paged("25LQ16", 0xC8, 0x60, 0x15, 3, 2 * MiB, 0x52),
     Paged("25LQ64C", 0xC8, 0x60, 0x17, 3, 8 * MiB, 0x52),
     // The part table knows only the 64 KiB erase of this Numonyx part.
@@ -88,7 +120,10 @@ constexpr SimChipModel kChips[] = {
                  0x00,
                  false,
                  PAGE_PROGRAM_NS,
-                 ERASE_64K_NS},
+                 ERASE_64K_NS,
+                 PROGRAM_FIRST_BYTE_NS,
+                 PROGRAM_NEXT_BYTE_NS,
+                 BP_BITS_2_TO_4},
     // A current 16 MiB part that the table does not list.
     Paged("unknown", 0xEF, 0x70, 0x18, 3, 16 * MiB, 0x52),
 };
@@ -135,6 +170,16 @@ int32_t SimFindChipById(const uint8_t *Id, uint32_t Length) {
     if (Match) return static_cast<int32_t>(I);
   }
   return -1;
+}
+
+uint64_t SimProgramNs(const SimChipModel *Model, uint32_t Bytes) {
+  constexpr uint32_t PageSize = 256;
+  if (Model->ByteProgram) return Model->ProgramNs;
+  if (Bytes == 0) return 0;
+  if (Bytes > PageSize) Bytes = PageSize;
+  const uint64_t Ns =
+      Model->ProgramFirstByteNs + static_cast<uint64_t>(Bytes - 1) * Model->ProgramNextByteNs;
+  return Ns < Model->ProgramNs ? Ns : Model->ProgramNs;
 }
 
 uint8_t SimDensityCode(uint32_t Size) {

@@ -13,8 +13,10 @@ uint64_t SimBusTimeNs(const SimPlatform *Platform, uint32_t Bytes) {
   return (Bits * 1000000000ull + Hz - 1) / Hz;
 }
 
-// PM1_TMR: a free-running 24-bit up-counter at 3.579545 MHz since power-on.
+// PM1_TMR: a free-running 24-bit up-counter at 3.579545 MHz since power-on, or,
+// where firmware stopped it (ACPI_TIM_DIS), the value it held then.
 uint32_t SimPmTimerValue(const SimPlatform *Platform) {
+  if (Platform->Config.PmTimerStopped) return SIM_PM_TIMER_STOPPED_VALUE;
   constexpr uint64_t NsPerSecond = 1000000000;
   // Split at whole seconds so that the product stays within 64 bits.
   const uint64_t Seconds = Platform->NowNs / NsPerSecond;

@@ -201,8 +201,10 @@ bool ConfigValid(const SimConfig *Config) {
 void PowerOn(SimPlatform *Platform) {
   const SimChipModel *Model = SimChipAt(static_cast<uint32_t>(Platform->Config.ChipIndex));
   Platform->ChipCount = Platform->Config.Components;
+  const uint8_t Status = Platform->Config.ChipProtect ? Model->BlockProtectBits : 0;
   for (uint32_t I = 0; I < Platform->ChipCount; I++) {
-    SimChipPowerOn(&Platform->Chips[I], Model, Platform->Flash + I * Model->Size, I * Model->Size);
+    SimChipPowerOn(&Platform->Chips[I], Model, Platform->Flash + I * Model->Size, I * Model->Size,
+                   Status);
   }
   SimPmcPowerOn(Platform);
   SimPciPowerOn(Platform);
@@ -255,6 +257,16 @@ void SimConfigDefaults(SimConfig *Config) {
   Config->Components = 1;
   Config->Bar0 = DEFAULT_BAR0;
   Config->SpiClockHz = SIM_DEFAULT_SPI_CLOCK_HZ;
+}
+
+void SimConfigProduction(SimConfig *Config) {
+  Config->LockedDescriptor = true;
+  Config->NoDescriptor = false;
+  Config->Flockdn = true;
+  Config->NoBle = false;
+  Config->Eiss = true;
+  Config->SmiLock = true;
+  Config->VsccUnlocked = false;
 }
 
 SimPlatform *SimPlatformCreate(const SimConfig *Config, const SimAllocator *Allocator) {
@@ -355,6 +367,12 @@ void SimPortWrite(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits, uint
 void SimBarrier(SimPlatform *Platform) {
   if (Platform == nullptr) return;
   Emit(Platform, Platform->NowNs, SimEventBarrier, 0, 0, 0);
+}
+
+void SimAdvanceTime(SimPlatform *Platform, uint64_t Nanoseconds) {
+  if (Platform == nullptr || Platform->Reset != SimResetNone) return;
+  const uint64_t Room = ~0ull - Platform->NowNs;  // the clock stops at its end, never wraps
+  SimAdvance(Platform, Nanoseconds < Room ? Nanoseconds : Room);
 }
 
 void SimSetTraceHook(SimPlatform *Platform, SimTraceHook Hook, void *Context) {

@@ -9,6 +9,7 @@ constexpr uint64_t SIM_MMIO_ACCESS_NS = 500;   // one memory-mapped register acc
 constexpr uint64_t SIM_PORT_ACCESS_NS = 1000;  // one I/O port access
 constexpr uint32_t SIM_DEFAULT_SPI_CLOCK_HZ = 48000000;
 constexpr uint64_t SIM_PM_TIMER_HZ = 3579545;
+constexpr uint32_t SIM_PM_TIMER_STOPPED_VALUE = 0x3C5A1E;  // what a stopped PM1_TMR holds
 
 // Chip busy times that are the same for every part (typical datasheet figures).
 constexpr uint64_t SIM_ERASE_32K_NS = 120000000;
@@ -63,6 +64,7 @@ struct SimSpiController {
   uint32_t Freg[SIM_FREG_COUNT];
   uint32_t Bfpreg;
   uint32_t Pr[SIM_MAX_PROTECTED_RANGES];
+  uint32_t Gpr0;
   uint32_t Dlock;
   uint32_t Ssfsts;  // FDONE/FCERR and the control bytes (SCIP and AEL are derived)
   uint16_t Preop;
@@ -153,7 +155,9 @@ uint32_t SimPmTimerValue(const SimPlatform *Platform);
 uint8_t SimDensityCode(uint32_t Size);  // 0 for 512 KiB ... ; 0xF when not a power of two
 
 // spi_chip.cpp
-void SimChipPowerOn(SimChip *Chip, const SimChipModel *Model, uint8_t *Array, uint32_t FlashBase);
+// Status: the non-volatile status bits the chip holds at power-on (BP bits, SRWD).
+void SimChipPowerOn(SimChip *Chip, const SimChipModel *Model, uint8_t *Array, uint32_t FlashBase,
+                    uint8_t Status);
 // One transaction at TimeNs: Out bytes go to the chip (opcode, address, dummy and
 // write data), then In bytes are clocked back.
 SimChipResult SimChipTransfer(SimPlatform *Platform, SimChip *Chip, uint64_t TimeNs,

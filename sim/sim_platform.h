@@ -23,8 +23,15 @@ struct SimChipModel {
   // Added by the simulator (appended; the fields above keep their meaning):
   uint8_t Erase32kOpcode;  // 0x52 where the chip has it, else 0
   bool ByteProgram;        // 0x02 programs one byte (older SST parts), not a 256-byte page
-  uint32_t ProgramNs;      // busy time of one page program (or byte program)
+  uint32_t ProgramNs;      // busy time of a whole 256-byte page program (or of a byte program)
   uint32_t SmallEraseNs;   // busy time of the small erase
+  // A page program takes its first byte's time plus each further byte's, up to
+  // ProgramNs (see SimProgramNs); unused by byte-program parts.
+  uint32_t ProgramFirstByteNs;
+  uint32_t ProgramNextByteNs;
+  // Block-protect (BP) bits of the status register: set, the chip ignores program
+  // and erase anywhere in its array (the model knows no partial protection).
+  uint8_t BlockProtectBits;
 };
 
 uint32_t SimChipCount();  // models, the unknown chip last
@@ -33,6 +40,10 @@ const SimChipModel *SimChipAt(uint32_t Index);
 int32_t SimFindChipByName(const char *Name);
 // Index of the first model answering these identification bytes; -1 when none.
 int32_t SimFindChipById(const uint8_t *Id, uint32_t Length);
+// Busy time of one program command of Bytes data bytes (a page program keeps at most
+// the last 256): the byte-program time on byte-program parts, else the first byte
+// plus each further byte, capped by the page program time.
+uint64_t SimProgramNs(const SimChipModel *Model, uint32_t Bytes);
 
 // ---- Configuration ----------------------------------------------------------------
 struct SimRange {  // flash-linear, inclusive
@@ -65,9 +76,18 @@ struct SimConfig {
   SimRange ProtectRead[SIM_MAX_PROTECTED_RANGES];  // PRn with RPE only
   uint32_t ProtectReadCount;
   uint32_t SpiClockHz;  // default 48 MHz
+  bool Gpr0Enabled;     // GPR0 holds Gpr0 with WPE at power-on (else 0)
+  SimRange Gpr0;        // the global protected range; writable until FLOCKDN, like PRn
+  bool ChipProtect;     // every chip's status register has its BP bits set at power-on
+  bool PmTimerStopped;  // PM1_TMR reads one constant value (firmware set ACPI_TIM_DIS)
+  bool Flockdn;         // HSFSTS_CTL.FLOCKDN set at power-on
 };
 
 void SimConfigDefaults(SimConfig *Config);
+// The platform as a shipped board leaves it: production descriptor (FLMSTR1
+// 0x00A00F00), FLOCKDN, BIOS_CONTROL.LE and EISS, SMI_LOCK, VSCC locked. Sets those
+// fields only; the rest of the configuration stays as it is.
+void SimConfigProduction(SimConfig *Config);
 
 struct SimAllocator {
   void *(*Allocate)(void *Context, size_t Bytes);
@@ -95,6 +115,9 @@ void SimMmioWrite(SimPlatform *Platform, uint64_t Address, uint32_t WidthBits, u
 uint32_t SimPortRead(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits);
 void SimPortWrite(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits, uint32_t Value);
 void SimBarrier(SimPlatform *Platform);
+// The processor waits without touching the hardware (a firmware Stall): time passes,
+// running cycles and the chips' busy times go on, nothing is traced.
+void SimAdvanceTime(SimPlatform *Platform, uint64_t Nanoseconds);
 
 // ---- Trace ------------------------------------------------------------------------
 enum SimEventKind : uint32_t {

@@ -3,7 +3,9 @@
 // register with WIP and WEL, needs WEL for every program, erase and status write,
 // clears WEL after each of them, ignores everything but RDSR while busy, programs
 // by AND-ing into the array within one 256-byte page (wrapping at the page end),
-// and erases to 0xFF.
+// and erases to 0xFF. With a block-protect bit set the array is protected: program
+// and erase commands are ignored without an error flag (WEL still clears). Busy
+// time starts when chip select rises, after the command's last byte.
 #include "sim/sim_internal.h"
 
 namespace {
@@ -117,6 +119,16 @@ void PageProgram(SimPlatform *Platform, SimChip *Chip, uint32_t Address, const u
                  Chip->FlashBase + Page + RunEnd);
 }
 
+// Any BP bit protects the whole array: the model keeps no per-part map of
+// partial protection, and a driver must not write to a protected chip anyway.
+bool ArrayProtected(const SimChip *Chip) {
+  return (Chip->Status & Chip->Model->BlockProtectBits) != 0;
+}
+
+// A program or erase that the chip accepted but its protection refuses: nothing
+// happens in the array, and WEL clears as after any program or erase.
+void RefuseProtected(SimChip *Chip) { Chip->Status &= static_cast<uint8_t>(~SPI_SR_WEL); }
+
 }  // namespace
 
 uint32_t SimChipAddressBytes(const SimChip *Chip) {
@@ -124,11 +136,12 @@ uint32_t SimChipAddressBytes(const SimChip *Chip) {
   return Chip->Model->Size > 0x1000000 ? 4 : 3;
 }
 
-void SimChipPowerOn(SimChip *Chip, const SimChipModel *Model, uint8_t *Array, uint32_t FlashBase) {
+void SimChipPowerOn(SimChip *Chip, const SimChipModel *Model, uint8_t *Array, uint32_t FlashBase,
+                    uint8_t Status) {
   Chip->Model = Model;
   Chip->Array = Array;
   Chip->FlashBase = FlashBase;
-  Chip->Status = 0;
+  Chip->Status = static_cast<uint8_t>(Status & SPI_SR_WRITABLE);
   Chip->StatusWriteEnabled = false;
   Chip->BusyUntilNs = 0;
 }
@@ -144,6 +157,7 @@ SimChipResult SimChipTransfer(SimPlatform *Platform, SimChip *Chip, uint64_t Tim
   const SimChipModel *Model = Chip->Model;
   const uint8_t Opcode = Out[0];
   const bool Busy = SimChipBusy(Chip, TimeNs);
+  const uint64_t DeselectNs = TimeNs + SimBusTimeNs(Platform, OutLength + InLength);
   const uint8_t Status = static_cast<uint8_t>(Chip->Status | (Busy ? SPI_SR_WIP : 0));
   const uint32_t AddressBytes = SimChipAddressBytes(Chip);
   const bool HasAddress = OutLength >= 1 + AddressBytes;
@@ -174,7 +188,7 @@ SimChipResult SimChipTransfer(SimPlatform *Platform, SimChip *Chip, uint64_t Tim
           (Chip->Status & SPI_SR_WEL) != 0 && !Chip->StatusWriteEnabled ? SIM_WRITE_STATUS_NS : 0;
       Chip->Status = static_cast<uint8_t>(Out[1] & SPI_SR_WRITABLE);
       Chip->StatusWriteEnabled = false;
-      Chip->BusyUntilNs = TimeNs + BusyNs;
+      Chip->BusyUntilNs = DeselectNs + BusyNs;
       Result.Modified = true;
       return Result;
     }
@@ -194,6 +208,10 @@ SimChipResult SimChipTransfer(SimPlatform *Platform, SimChip *Chip, uint64_t Tim
       const uint32_t Address = AddressOf(Chip, Out);
       const uint8_t *Data = Out + 1 + AddressBytes;
       const uint32_t Length = OutLength - 1 - AddressBytes;
+      if (ArrayProtected(Chip)) {
+        RefuseProtected(Chip);
+        return Result;
+      }
       if (Model->ByteProgram) {
         Chip->Array[Address] &= Data[0];
         SimRecordRange(Platform, &Platform->Programmed, Chip->FlashBase + Address,
@@ -202,16 +220,20 @@ SimChipResult SimChipTransfer(SimPlatform *Platform, SimChip *Chip, uint64_t Tim
         PageProgram(Platform, Chip, Address, Data, Length);
       }
       Chip->Status &= static_cast<uint8_t>(~SPI_SR_WEL);
-      Chip->BusyUntilNs = TimeNs + Model->ProgramNs;
+      Chip->BusyUntilNs = DeselectNs + SimProgramNs(Model, Length);
       Result.Modified = true;
       return Result;
     }
     case SPI_CHIP_ERASE_60:
     case SPI_CHIP_ERASE_C7:
       if ((Chip->Status & SPI_SR_WEL) == 0 || OutLength != 1) return Result;
+      if (ArrayProtected(Chip)) {
+        RefuseProtected(Chip);
+        return Result;
+      }
       Erase(Platform, Chip, 0, Model->Size);
       Chip->Status &= static_cast<uint8_t>(~SPI_SR_WEL);
-      Chip->BusyUntilNs = TimeNs + SIM_ERASE_64K_NS * (Model->Size / ERASE_64K);
+      Chip->BusyUntilNs = DeselectNs + SIM_ERASE_64K_NS * (Model->Size / ERASE_64K);
       Result.Modified = true;
       return Result;
     case SPI_RDID:
@@ -250,10 +272,14 @@ SimChipResult SimChipTransfer(SimPlatform *Platform, SimChip *Chip, uint64_t Tim
     if ((Chip->Status & SPI_SR_WEL) == 0 || !HasAddress || OutLength != 1 + AddressBytes) {
       return Result;
     }
+    if (ArrayProtected(Chip)) {
+      RefuseProtected(Chip);
+      return Result;
+    }
     const uint32_t Base = AddressOf(Chip, Out) & ~(EraseSize - 1);
     Erase(Platform, Chip, Base, EraseSize);
     Chip->Status &= static_cast<uint8_t>(~SPI_SR_WEL);
-    Chip->BusyUntilNs = TimeNs + EraseTimeOf(Model, Opcode);
+    Chip->BusyUntilNs = DeselectNs + EraseTimeOf(Model, Opcode);
     Result.Modified = true;
   }
   // Unknown opcodes finish without effect.

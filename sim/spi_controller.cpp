@@ -3,7 +3,7 @@
 // picks the opcodes, sends WREN itself and waits for the chip) and software
 // sequencing (SCGO: one opcode of the opcode menu, optionally after a prefix
 // opcode). Access checks follow the descriptor's region permissions, the
-// protected ranges and BIOS_CONTROL.
+// protected ranges PR0-PR4 and GPR0, and BIOS_CONTROL.
 #include "sim/sim_internal.h"
 
 namespace {
@@ -17,6 +17,7 @@ constexpr uint32_t SPI_FDATA0 = 0x10;
 constexpr uint32_t SPI_FRAP = 0x50;
 constexpr uint32_t SPI_FREG0 = 0x54;
 constexpr uint32_t SPI_PR0 = 0x84;
+constexpr uint32_t SPI_GPR0 = 0x98;
 constexpr uint32_t SPI_SSFSTS_CTL = 0xA0;
 constexpr uint32_t SPI_PREOP_OPTYPE = 0xA4;
 constexpr uint32_t SPI_OPMENU0 = 0xA8;
@@ -135,6 +136,19 @@ struct Range {
 };
 
 bool Overlaps(Range A, uint32_t Base, uint32_t Limit) { return A.Base <= Limit && Base < A.End; }
+
+// PRn and GPR0 share one layout: base 14:0, RPE 15, limit 30:16, WPE 31.
+uint32_t ProtectedRangeValue(const SimRange &R, uint32_t Enables) {
+  return ((R.Base >> 12) & FIELD_4K_MASK) | (((R.Limit >> 12) & FIELD_4K_MASK) << 16) | Enables;
+}
+
+// Whether a PRn/GPR0 value refuses a read (RPE) or a write or erase (WPE) of Target.
+bool RangeRegisterRefuses(uint32_t Pr, Range Target, bool Write) {
+  if ((Pr & (Write ? PR_WPE : PR_RPE)) == 0) return false;
+  const uint32_t Base = (Pr & FIELD_4K_MASK) << 12;
+  const uint32_t Limit = (((Pr >> 16) & FIELD_4K_MASK) << 12) | 0xFFF;
+  return Overlaps(Target, Base, Limit);
+}
 
 // Region n as FREGn describes it; false when unused (base above limit).
 bool RegionRange(uint32_t Freg, uint32_t *Base, uint32_t *Limit) {
@@ -255,13 +269,9 @@ bool AccessAllowed(SimPlatform *Platform, Range Target, bool Write) {
     }
   }
   for (uint32_t N = 0; N < SIM_MAX_PROTECTED_RANGES; N++) {
-    const uint32_t Pr = S.Pr[N];
-    if ((Write && (Pr & PR_WPE) == 0) || (!Write && (Pr & PR_RPE) == 0)) continue;
-    const uint32_t Base = (Pr & FIELD_4K_MASK) << 12;
-    const uint32_t Limit = (((Pr >> 16) & FIELD_4K_MASK) << 12) | 0xFFF;
-    if (Overlaps(Target, Base, Limit)) return false;
+    if (RangeRegisterRefuses(S.Pr[N], Target, Write)) return false;
   }
-  return true;
+  return !RangeRegisterRefuses(S.Gpr0, Target, Write);
 }
 
 // ---- Hardware sequencing ---------------------------------------------------------------
@@ -565,6 +575,12 @@ void WriteProtectedRange(SimPlatform *Platform, uint32_t Index, uint32_t Value, 
   S.Pr[Index] = Merge(S.Pr[Index], Value, Mask);
 }
 
+// GPR0 has no DLOCK bit: only FLOCKDN freezes it.
+void WriteGlobalProtectedRange(SimPlatform *Platform, uint32_t Value, uint32_t Mask) {
+  if (Locked(Platform)) return;
+  Spi(Platform).Gpr0 = Merge(Spi(Platform).Gpr0, Value, Mask);
+}
+
 void WriteVscc(SimPlatform *Platform, uint32_t *Register, uint32_t Writable, uint32_t Value,
                uint32_t Mask) {
   // The vendor component lock in LVSCC locks both registers until reset.
@@ -607,18 +623,17 @@ void SimSpiPowerOn(SimPlatform *Platform) {
   const SimConfig &Config = Platform->Config;
   uint32_t Next = 0;
   for (uint32_t I = 0; I < Config.ProtectCount && Next < SIM_MAX_PROTECTED_RANGES; I++, Next++) {
-    const SimRange &R = Config.Protect[I];
-    S.Pr[Next] =
-        ((R.Base >> 12) & FIELD_4K_MASK) | (((R.Limit >> 12) & FIELD_4K_MASK) << 16) | PR_WPE;
+    S.Pr[Next] = ProtectedRangeValue(Config.Protect[I], PR_WPE);
     S.Dlock |= 1u << (DLOCK_PR0_LOCKDN_SHIFT + Next);
   }
   for (uint32_t I = 0; I < Config.ProtectReadCount && Next < SIM_MAX_PROTECTED_RANGES;
        I++, Next++) {
-    const SimRange &R = Config.ProtectRead[I];
-    S.Pr[Next] =
-        ((R.Base >> 12) & FIELD_4K_MASK) | (((R.Limit >> 12) & FIELD_4K_MASK) << 16) | PR_RPE;
+    S.Pr[Next] = ProtectedRangeValue(Config.ProtectRead[I], PR_RPE);
     S.Dlock |= 1u << (DLOCK_PR0_LOCKDN_SHIFT + Next);
   }
+  if (Config.Gpr0Enabled) S.Gpr0 = ProtectedRangeValue(Config.Gpr0, PR_WPE);
+  // Firmware sets FLOCKDN last, after the menu, PR0-PR4 and GPR0 hold their values.
+  if (Config.Flockdn) S.Hsfsts |= HSFSTS_CTL_FLOCKDN;
   S.Preop = FIRMWARE_PREOP;
   S.Optype = FIRMWARE_OPTYPE;
   S.Opmenu[0] = FIRMWARE_OPMENU0;
@@ -661,6 +676,8 @@ uint32_t SimSpiReadDword(SimPlatform *Platform, uint32_t Offset) {
   switch (Offset) {
     case SPI_BFPREG:
       return S.Bfpreg;
+    case SPI_GPR0:
+      return S.Gpr0;
     case SPI_HSFSTS_CTL: {
       uint32_t Value = S.Hsfsts;
       if (S.Owner == SimCycleHw) Value |= HSFSTS_CTL_SCIP;
@@ -718,6 +735,9 @@ void SimSpiWriteDword(SimPlatform *Platform, uint32_t Offset, uint32_t Value, ui
       return;
     case SPI_FADDR:
       S.Faddr = Merge(S.Faddr, Value, Mask & FADDR_MASK);
+      return;
+    case SPI_GPR0:
+      WriteGlobalProtectedRange(Platform, Value, Mask);
       return;
     case SPI_DLOCK:
       S.Dlock |= Value & Mask & DLOCK_WRITABLE;

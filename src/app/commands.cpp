@@ -188,6 +188,9 @@ BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
   if (*Status != EFI_SUCCESS) {
     return TRUE;
   }
+  // The preparation may have lifted the descriptor's limits: what may be written
+  // is read anew.
+  ReadFlashAccessAgain();
 
   UINT8 *ImageBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
   UINT8 *CompareBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
@@ -357,10 +360,64 @@ BOOLEAN CheckResetVector(MainState *State, const WritePlan *Plan) {
   return FALSE;
 }
 
-// Refuses before the first erase rather than stop half-way at a protected block.
+VOID RefuseOnThisPlatform(MainState *State, const CHAR8 *Reason, EFI_STATUS Status) {
+  ConsolePrint(
+      "\r\nError. The flash cannot be written on this platform: %a. Nothing was changed.\r\n",
+      Reason);
+  State->Status = Status;
+}
+
+// What keeps the whole platform from taking writes, whatever the blocks.
+BOOLEAN CheckPlatform(MainState *State) {
+  PlatformWriteCheck Check;
+  CheckPlatformWritable(&Check);
+  CHAR8 ChipReason[64];
+  switch (Check.Refusal) {
+    case PlatformWritable:
+      return TRUE;
+    case PlatformNoDescriptor:
+      RefuseOnThisPlatform(State, "no flash descriptor", Check.Status);
+      return FALSE;
+    case PlatformBiosWritesNeedSmm:
+      RefuseOnThisPlatform(State, "BIOS writes are limited to SMM (EISS)", Check.Status);
+      return FALSE;
+    case PlatformBiosWriteLocked:
+      RefuseOnThisPlatform(State, "BIOS writes are locked (BIOSWE)", Check.Status);
+      return FALSE;
+    case PlatformChipProtected:
+      FormatInto(ChipReason, sizeof(ChipReason),
+                 "the flash chip is write-protected (status 0x%02X)",
+                 static_cast<UINT32>(Check.ChipStatus));
+      RefuseOnThisPlatform(State, ChipReason, Check.Status);
+      return FALSE;
+    case PlatformChipStatusUnreadable:
+      RefuseOnThisPlatform(State, "the flash chip's status could not be read", Check.Status);
+      return FALSE;
+  }
+  return FALSE;
+}
+
+// Every block to rewrite must be erasable with an opcode the controller holds.
+BOOLEAN CheckPlanErasable(MainState *State, const WritePlan *Plan) {
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    UINT64 Address = State->WindowBase + Block * FlashBlockSize;
+    if (Plan->Rewrite[Block] && !FlashRangeErasable(Address, FlashBlockSize)) {
+      RefuseOnThisPlatform(State, "the flash controller has no valid erase opcode (VSCC)",
+                           EFI_UNSUPPORTED);
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+// Refuses before the first erase rather than stop half-way at a protected block,
+// or at the first erase of a platform that takes no writes at all.
 BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
   if (Plan->RewriteCount == 0) {
     return TRUE;
+  }
+  if (!CheckPlatform(State) || !CheckPlanErasable(State, Plan)) {
+    return FALSE;
   }
   WriteProtectionMap Protection;
   ReadWriteProtection(&Protection);

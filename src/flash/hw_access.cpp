@@ -2,6 +2,7 @@
 // PCI function, the ACPI I/O base and the PM-timer delay.
 #include "flash/hw_access.h"
 
+#include "base/firmware.h"
 #include "flash/regs/acpi_io.h"
 #include "flash/regs/pmc_pci.h"
 
@@ -81,6 +82,27 @@ UINT64 PcieConfigAddress(UINT32 Bus, UINT32 Device, UINT32 Function) {
          static_cast<UINT64>(Function << 12);
 }
 
+namespace {
+
+// A running PM timer advances every 279 ns, and no port read is that fast: a
+// reading that stays the same this many times in a row comes from a timer that
+// does not run (ACPI_TIM_DIS set, or ACPI decoding off and the port all ones).
+constexpr UINT32 PM_TIMER_STOPPED_READS = 1000;
+
+// Judged afresh for every ACPI base GetAcpiIoBase learns.
+BOOLEAN PmTimerStopped = FALSE;
+
+UINT32 ReadPmTimer(UINT16 Port) { return PortRead32(Port) & ACPI_PM1_TMR_MASK; }
+
+// The boot services' own delay, for a platform whose PM timer does not run.
+VOID StallDelay(UINT64 Microseconds) {
+  if (gFirmware.BootServices != nullptr && gFirmware.BootServices->Stall != nullptr) {
+    gFirmware.BootServices->Stall(static_cast<UINTN>(Microseconds));
+  }
+}
+
+}  // namespace
+
 EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase) {
   if (AcpiIoBase == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -90,17 +112,16 @@ EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase) {
     return EFI_UNSUPPORTED;  // no device answers at 0:31.2
   }
   *AcpiIoBase = static_cast<UINT16>(RegRead16(Pmc + PMC_ABASE) & PMC_ABASE_MASK);
+  PmTimerStopped = FALSE;
   return EFI_SUCCESS;
 }
 
-namespace {
-
-UINT32 ReadPmTimer(UINT16 Port) { return PortRead32(Port) & ACPI_PM1_TMR_MASK; }
-
-}  // namespace
-
 VOID PmTimerDelay(UINT16 AcpiIoBase, UINT64 Microseconds) {
   if (Microseconds == 0) {
+    return;
+  }
+  if (PmTimerStopped) {
+    StallDelay(Microseconds);
     return;
   }
   UINT16 Port = static_cast<UINT16>(AcpiIoBase + ACPI_PM1_TMR);
@@ -112,11 +133,20 @@ VOID PmTimerDelay(UINT16 AcpiIoBase, UINT64 Microseconds) {
   UINT64 RollOversLeft = End >> ACPI_PM1_TMR_WIDTH;
   UINT64 Target = End & ACPI_PM1_TMR_MASK;
   UINT64 Last = Start;
+  UINT32 Unchanged = 0;
   for (;;) {
     if (RollOversLeft == 0 && Last >= Target) {
       return;
     }
     UINT64 Now = ReadPmTimer(Port);
+    if (Now == Last && ++Unchanged >= PM_TIMER_STOPPED_READS) {
+      PmTimerStopped = TRUE;
+      StallDelay(Microseconds);
+      return;
+    }
+    if (Now != Last) {
+      Unchanged = 0;
+    }
     if (Now < Last) {
       if (RollOversLeft == 0) {
         return;  // the target lay between the last reading and the roll-over

@@ -132,6 +132,27 @@ VOID SetDescriptorWritableRange(UINT64 Mmio) {
   }
 }
 
+BOOLEAN VsccHasValidErase(UINT32 Vscc) {
+  return (Vscc & (VSCC_EO_4K_VALID | VSCC_EO_64K_VALID)) != 0;
+}
+
+// LVSCC/UVSCC as firmware left them (read at initialisation) stand where they hold a
+// valid erase opcode: firmware knows the installed chip. Only a register without
+// one is written, and only while the vendor component lock is open.
+VOID SetComponentCapabilities(UINT64 Mmio, const SpiControllerConfig *Config) {
+  const SpiControllerStateRecord &Firmware = SpiControllerState;
+  if ((Firmware.LvsccValue & VSCC_VCL) != 0) {
+    return;
+  }
+  UINT32 Vscc = ComputeVsccValue(Config);
+  if (!VsccHasValidErase(Firmware.LvsccValue)) {
+    RegWrite32(Mmio + LVSCC, Vscc);
+  }
+  if (!VsccHasValidErase(Firmware.UvsccValue)) {
+    RegWrite32(Mmio + UVSCC, Vscc);
+  }
+}
+
 }  // namespace
 
 EFI_STATUS BiosWindowInit() {
@@ -198,14 +219,16 @@ EFI_STATUS DecodeFlashDensity(UINT8 ComponentCount, FlashDeviceInfo *Info,
 }
 
 UINT32 ComputeVsccValue(const SpiControllerConfig *Config) {
-  UINT32 Bes = VSCC_LEGACY_BES_256;
+  // The erase opcode goes into the field of the size it erases, marked valid. The
+  // controller has no cycle for other sizes (a 256-byte page erase): such a part
+  // gets no valid erase opcode.
+  UINT32 Opcode = Config->OpcodeMenu[OPMENU_SLOT_ERASE];
+  UINT32 Value = 0;
   if (Config->EraseBlockSize == 4096) {
-    Bes = VSCC_LEGACY_BES_4K;
+    Value = Opcode << VSCC_EO_4K_SHIFT | VSCC_EO_4K_VALID;
   } else if (Config->EraseBlockSize == 65536) {
-    Bes = VSCC_LEGACY_BES_64K;
+    Value = Opcode << VSCC_EO_64K_SHIFT | VSCC_EO_64K_VALID;
   }
-  UINT32 Value =
-      static_cast<UINT32>(Config->OpcodeMenu[OPMENU_SLOT_ERASE]) << VSCC_EO_4K_SHIFT | Bes;
   if ((Config->Options & SPI_OPTION_WRITE_GRANULARITY_64) != 0) {
     Value |= VSCC_WG;
   }
@@ -261,9 +284,7 @@ EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info) {
   RegWrite16(Mmio + OPTYPE, Config->OpcodeTypes);
   RegWrite16(Mmio + PREOP,
              static_cast<UINT16>(Config->PrefixOpcodes[0] | Config->PrefixOpcodes[1] << 8));
-  UINT32 Vscc = ComputeVsccValue(Config);
-  RegWrite32(Mmio + LVSCC, Vscc);
-  RegWrite32(Mmio + UVSCC, Vscc);
+  SetComponentCapabilities(Mmio, Config);
 
   if (Info->ChipId != FLASH_GENERIC_CHIP_ID) {
     UINT32 IdBytes =
@@ -282,18 +303,22 @@ EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info) {
       return Status;
     }
   }
+  // The identification cycle may have moved BAR0: BiosWindowReadWritableRange
+  // reads the registers where they decode now.
+  BiosWindowReadWritableRange();
+  return EFI_SUCCESS;
+}
+
+VOID BiosWindowReadWritableRange() {
   BiosWindow.WritableLow = 0;
   BiosWindow.WritableHigh = static_cast<UINT32>(BiosWindow.FlashSize - 1);
-
-  // The identification cycle may have moved BAR0: ask again for the base.
-  Mmio = SpiDecodingBar();
+  UINT64 Mmio = SpiDecodingBar();
   if (!DescriptorValid(Mmio)) {
     BiosWindow.DescriptorMode = FALSE;
-    return EFI_SUCCESS;
+    return;
   }
   BiosWindow.DescriptorMode = TRUE;
   SetDescriptorWritableRange(Mmio);
-  return EFI_SUCCESS;
 }
 
 FlashDeviceInfo *TryFlashPart() {
@@ -317,10 +342,21 @@ VOID DetectFlashPart() {
   if (!SpiBarUsable(SpiDecodingBar())) {
     return;  // nothing to program: no part is selected
   }
+  ScanPartTable();
+  // Erases choose their size from what LVSCC/UVSCC hold after the set-up.
+  SpiReadComponentCapabilities();
+}
+
+VOID ScanPartTable() {
   if (FlashPartTable[0].ScanKey != 0) {
     for (;;) {
       if (TryFlashPart() != nullptr) {
         SelectedRow = static_cast<INT32>(RowIndex);
+        return;
+      }
+      // An identification cycle that never finished: every further row would
+      // wait out the same bound, and no part can be known.
+      if (SpiControllerStuck()) {
         return;
       }
       if (RowIndex + 1 >= FLASH_PART_COUNT) {

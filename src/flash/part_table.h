@@ -19,6 +19,10 @@ extern BiosWindowRecord BiosWindow;
 
 EFI_STATUS BiosWindowInit();
 VOID DetectFlashPart();
+// The writable range and DescriptorMode from the controller as it is now: the set-up
+// runs it for the selected part, and it runs again once platform firmware may have
+// lifted the descriptor's limits.
+VOID BiosWindowReadWritableRange();
 
 // The row DetectFlashPart accepted, or -1 when none was.
 INT32 SelectedFlashPartIndex();
@@ -130,6 +134,9 @@ VOID ComputeBiosFlashOffset();
 EFI_STATUS GetFlashComponentCount(UINT8 *Count);
 EFI_STATUS DecodeFlashDensity(UINT8 ComponentCount, FlashDeviceInfo *Info,
                               SpiControllerConfig *Config);
+// Tries the rows in scan order from the first, then the generic row; stops early
+// when the controller hangs.
+VOID ScanPartTable();
 // Tries the row at the current scan index; the candidate when accepted, else null.
 FlashDeviceInfo *TryFlashPart();
 EFI_STATUS LoadFlashDeviceInfo(FlashDeviceInfo *Info);

@@ -23,10 +23,24 @@ constexpr UINT32 FLASH_PAGE_BYTES = 256;
 // are its only writers.
 UINT32 DecodingBar = 0;
 
+// Set when a cycle did not finish within the poll bound. A controller that hangs
+// once hangs again: every later cycle of the run fails at once instead of
+// waiting out the bound anew.
+BOOLEAN ControllerStuck = FALSE;
+
 UINT64 BiosControl() { return SpiControllerState.SpiPciConfig + BIOS_CONTROL; }
 UINT16 SmiEnPort() { return static_cast<UINT16>(SpiControllerState.AcpiIoBase + ACPI_SMI_EN); }
 
 BOOLEAN IsWriteOrErase(SpiCycle Cycle) { return Cycle == SpiCycleWrite || Cycle == SpiCycleErase; }
+
+// Clears GBL_SMI_EN and returns the SMI_EN value to put back.
+UINT32 MaskSmis() {
+  UINT32 Saved = PortRead32(SmiEnPort());
+  PortWrite32(SmiEnPort(), Saved & ~SMI_EN_GBL_SMI_EN);
+  return Saved;
+}
+
+VOID RestoreSmis(UINT32 Saved) { PortWrite32(SmiEnPort(), Saved); }
 
 // Reads the descriptor through the controller at the base BAR0 holds now.
 EFI_STATUS ReadDescriptorMaps(UINT64 Mmio) {
@@ -170,24 +184,55 @@ BOOLEAN HasDataOut(SpiCycle Cycle) {
   return Cycle == SpiCycleWrite || Cycle == SpiCycleWriteStatus;
 }
 
-// The region permission of a cycle, as FRAP held it at initialisation.
-EFI_STATUS CheckRegionAccess(FlashRegion Region, SpiCycle Cycle) {
-  const SpiControllerStateRecord &State = SpiControllerState;
-  UINT8 RegionBit = static_cast<UINT8>(1u << Region);
-  if (Cycle == SpiCycleRead && (State.RegionReadAccess & RegionBit) == 0) {
-    return EFI_ACCESS_DENIED;
+// FRAP bits granting the cycle, as initialisation read them; 0xFF for cycle types
+// that FRAP does not govern.
+UINT8 GrantingBits(SpiCycle Cycle) {
+  if (Cycle == SpiCycleRead) {
+    return SpiControllerState.RegionReadAccess;
   }
-  if (IsWriteOrErase(Cycle) && (State.RegionWriteAccess & RegionBit) == 0) {
-    return EFI_ACCESS_DENIED;
+  if (IsWriteOrErase(Cycle)) {
+    return SpiControllerState.RegionWriteAccess;
   }
-  return EFI_SUCCESS;
+  return 0xFF;
+}
+
+// The descriptor regions (bit n: FREGn) that flash-linear First..Last touches.
+// A region is in use when its base is not above its limit.
+UINT8 RegionsTouched(UINT64 Mmio, UINT64 First, UINT64 Last) {
+  UINT8 Touched = 0;
+  for (UINT32 Region = 0; Region < FREG_COUNT; Region++) {
+    UINT32 Freg = RegRead32(Mmio + FREG0 + FREG_STRIDE * Region);
+    UINT64 Base = SpiRangeBase(Freg);
+    UINT64 Limit = SpiRangeLimit(Freg);
+    if (Base <= (Limit & ~SPI_RANGE_LIMIT_LOW_BITS) && Base <= Last && First <= Limit) {
+      Touched |= static_cast<UINT8>(1u << Region);
+    }
+  }
+  return Touched;
+}
+
+// Regions 0..5 are granted by their own FRAP bit. The whole flash has none (FRAP
+// bit 6 is the secondary BIOS region's): a cycle there needs the grant of every
+// descriptor region its range touches, and a range in no region is left to the
+// controller, which blocks with FCERR what it must.
+EFI_STATUS CheckRegionAccess(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 FlashLinear,
+                             UINT32 ByteCount) {
+  UINT8 Granted = GrantingBits(Cycle);
+  if (Granted == 0xFF || ByteCount == 0) {
+    return EFI_SUCCESS;
+  }
+  UINT8 Needed = static_cast<UINT8>(1u << Region);
+  if (Region == FlashRegionWholeFlash) {
+    Needed = RegionsTouched(Mmio, FlashLinear, static_cast<UINT64>(FlashLinear) + ByteCount - 1);
+  }
+  return (Granted & Needed) == Needed ? EFI_SUCCESS : EFI_ACCESS_DENIED;
 }
 
 // Everything a request must pass before its first cycle: the range within the
 // region, the permission, the cycle type, and the erase alignment. Gives the
 // flash-linear start and the cycle's FCYCLE value.
-EFI_STATUS CheckCycleRequest(FlashRegion Region, SpiCycle Cycle, UINT32 Address, UINT32 ByteCount,
-                             UINT32 *FlashLinear, UINT32 *Fcycle) {
+EFI_STATUS CheckCycleRequest(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 Address,
+                             UINT32 ByteCount, UINT32 *FlashLinear, UINT32 *Fcycle) {
   UINT32 RegionBase = 0;
   UINT32 RegionSize = 0;
   EFI_STATUS Status = SpiGetRegionRange(Region, &RegionBase, &RegionSize);
@@ -197,14 +242,14 @@ EFI_STATUS CheckCycleRequest(FlashRegion Region, SpiCycle Cycle, UINT32 Address,
   if (static_cast<UINT32>(Address + ByteCount) > RegionSize) {
     return EFI_INVALID_PARAMETER;
   }
-  Status = CheckRegionAccess(Region, Cycle);
+  UINT32 A = RegionBase + Address;
+  Status = CheckRegionAccess(Mmio, Region, Cycle, A, ByteCount);
   if (EFI_ERROR(Status)) {
     return Status;
   }
   if (!CycleValue(Cycle, Fcycle)) {
     return EFI_INVALID_PARAMETER;
   }
-  UINT32 A = RegionBase + Address;
   if (Cycle == SpiCycleErase && (ByteCount % FLASH_BLOCK_4K != 0 || A % FLASH_BLOCK_4K != 0)) {
     return EFI_INVALID_PARAMETER;
   }
@@ -269,7 +314,8 @@ EFI_STATUS RunCycles(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 Add
   }
   UINT32 FlashLinear = 0;
   UINT32 Fcycle = 0;
-  EFI_STATUS Status = CheckCycleRequest(Region, Cycle, Address, ByteCount, &FlashLinear, &Fcycle);
+  EFI_STATUS Status =
+      CheckCycleRequest(Mmio, Region, Cycle, Address, ByteCount, &FlashLinear, &Fcycle);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -286,6 +332,7 @@ EFI_STATUS SpiControllerInit() {
   SpiControllerStateRecord &State = SpiControllerState;
   State = {};
   DecodingBar = 0;
+  ControllerStuck = FALSE;
   State.FixedSpiBar = SPI_FIXED_BAR;
   State.SpiPciConfig = PcieConfigAddress(SPI_PCI_BUS, SPI_PCI_DEVICE, SPI_PCI_FUNCTION);
 
@@ -367,6 +414,7 @@ BOOLEAN SpiWaitCycleDone(UINT64 Mmio, BOOLEAN CheckError) {
     PmTimerDelay(SpiControllerState.AcpiIoBase, SPI_POLL_DELAY_US);
   }
   if (!Idle) {
+    ControllerStuck = TRUE;
     return FALSE;
   }
   // Clears FDONE and FCERR; the control half is written as zeros.
@@ -381,12 +429,14 @@ EFI_STATUS SpiSendCycle(FlashRegion Region, SpiCycle Cycle, UINT32 Address, UINT
   if (!SpiControllerReady()) {
     return EFI_NOT_READY;
   }
+  if (ControllerStuck) {
+    return EFI_DEVICE_ERROR;
+  }
   UINT64 Mmio = SpiAcquireBar(SpiControllerState.SpiPciConfig);
 
   // SMIs stay off for the whole operation: SMM code may reset BIOSWE or use the
   // controller itself while a cycle runs.
-  UINT32 SavedSmiEn = PortRead32(SmiEnPort());
-  PortWrite32(SmiEnPort(), SavedSmiEn & ~SMI_EN_GBL_SMI_EN);
+  UINT32 SavedSmiEn = MaskSmis();
   UINT8 SavedSrc = RegRead8(BiosControl()) & BIOS_CONTROL_SRC_MASK;
 
   EFI_STATUS Status = EFI_SUCCESS;
@@ -406,7 +456,7 @@ EFI_STATUS SpiSendCycle(FlashRegion Region, SpiCycle Cycle, UINT32 Address, UINT
     SpiDisableBiosWrite(SpiControllerState.SpiPciConfig);
     RegAndOr8(BiosControl(), static_cast<UINT8>(~BIOS_CONTROL_SRC_MASK), SavedSrc);
   }
-  PortWrite32(SmiEnPort(), SavedSmiEn);
+  RestoreSmis(SavedSmiEn);
   RegisterBarrier();
   return Status;
 }
@@ -446,4 +496,68 @@ EFI_STATUS SpiEnableBiosWrite(UINT64 Config) {
 
 VOID SpiDisableBiosWrite(UINT64 Config) {
   RegAnd8(Config + BIOS_CONTROL, static_cast<UINT8>(~BIOS_CONTROL_BIOSWE));
+}
+
+BOOLEAN SpiControllerStuck() { return ControllerStuck; }
+
+VOID SpiReadRegionAccess() {
+  if (!SpiControllerReady()) {
+    return;
+  }
+  UINT64 Mmio = SpiDecodingBar();
+  SpiControllerState.RegionReadAccess =
+      static_cast<UINT8>(RegRead8(Mmio + FRAP) >> FRAP_BRRA_SHIFT);
+  SpiControllerState.RegionWriteAccess =
+      static_cast<UINT8>(RegRead16(Mmio + FRAP) >> FRAP_BRWA_SHIFT);
+}
+
+VOID SpiReadComponentCapabilities() {
+  if (!SpiControllerReady()) {
+    return;
+  }
+  UINT64 Mmio = SpiDecodingBar();
+  SpiControllerState.LvsccValue = RegRead32(Mmio + LVSCC);
+  SpiControllerState.UvsccValue = RegRead32(Mmio + UVSCC);
+}
+
+BOOLEAN SpiEraseSupported(UINT32 FlashLinear, UINT32 ByteCount) {
+  const SpiControllerStateRecord &State = SpiControllerState;
+  UINT32 A = FlashLinear;
+  UINT32 R = ByteCount;
+  while (R >= FLASH_BLOCK_4K) {
+    UINT32 Fcycle = 0;
+    UINT32 N = EraseCycleBytes(A, R, &Fcycle);
+    UINT32 Capability = (A < State.SecondComponentBase) ? State.LvsccValue : State.UvsccValue;
+    UINT32 Valid = Fcycle == FCYCLE_ERASE_64K ? VSCC_EO_64K_VALID : VSCC_EO_4K_VALID;
+    if ((Capability & Valid) == 0) {
+      return FALSE;
+    }
+    A += N;
+    R -= N;
+  }
+  return TRUE;
+}
+
+BOOLEAN SpiBiosWritesNeedSmm() { return (RegRead8(BiosControl()) & BIOS_CONTROL_EISS) != 0; }
+
+EFI_STATUS SpiCheckBiosWriteEnable() {
+  if (!SpiControllerReady()) {
+    return EFI_NOT_READY;
+  }
+  // Set as a write cycle sets it, with SMIs masked: where SMM still gets control
+  // (SMI_LOCK keeps GBL_SMI_EN set) and LE is set, the handler takes BIOSWE back.
+  UINT32 SavedSmiEn = MaskSmis();
+  UINT8 Before = RegRead8(BiosControl());
+  RegOr8(BiosControl(), BIOS_CONTROL_BIOSWE);
+  UINT8 After = RegRead8(BiosControl());
+  if ((Before & BIOS_CONTROL_BIOSWE) == 0) {
+    SpiDisableBiosWrite(SpiControllerState.SpiPciConfig);
+  }
+  RestoreSmis(SavedSmiEn);
+  RegisterBarrier();
+  return (After & BIOS_CONTROL_BIOSWE) != 0 ? EFI_SUCCESS : EFI_WRITE_PROTECTED;
+}
+
+EFI_STATUS SpiFlashReadStatus(UINT32 FlashLinear, UINT8 *Status) {
+  return SpiSendCycle(FlashRegionWholeFlash, SpiCycleReadStatus, FlashLinear, 1, Status);
 }

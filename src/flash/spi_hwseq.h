@@ -70,3 +70,27 @@ EFI_STATUS SpiFlashErase(FlashRegion Region, UINT32 Address, UINT32 ByteCount);
 EFI_STATUS SpiFlashReadJedecId(UINT8 Selector, UINT32 ByteCount, UINT8 *Buffer);
 EFI_STATUS SpiEnableBiosWrite(UINT64 Config);
 VOID SpiDisableBiosWrite(UINT64 Config);
+
+// TRUE once a cycle has not finished within the poll bound; every later cycle of
+// the run then fails at once.
+BOOLEAN SpiControllerStuck();
+
+// Read again after initialisation: FRAP, once platform firmware may have lifted
+// the descriptor's limits; LVSCC/UVSCC, once the part set-up has programmed them,
+// so that the erase size follows what the registers hold.
+VOID SpiReadRegionAccess();
+VOID SpiReadComponentCapabilities();
+
+// TRUE when every erase cycle that SpiFlashErase would issue for the range has
+// its erase opcode marked valid in LVSCC/UVSCC.
+BOOLEAN SpiEraseSupported(UINT32 FlashLinear, UINT32 ByteCount);
+
+// TRUE when BIOS_CONTROL.EISS limits BIOS writes to SMM.
+BOOLEAN SpiBiosWritesNeedSmm();
+// Sets BIOSWE as a write cycle would and puts it back: EFI_WRITE_PROTECTED when
+// it did not stay set, as where SMM takes it back (LE with SMI_LOCK).
+EFI_STATUS SpiCheckBiosWriteEnable();
+
+// The chip's status register through a hardware-sequenced read-status cycle at
+// the component that holds FlashLinear.
+EFI_STATUS SpiFlashReadStatus(UINT32 FlashLinear, UINT8 *Status);

@@ -3,6 +3,7 @@
 #include "flash/bios_flash.h"
 #include "flash/hw_access.h"
 #include "flash/part_table.h"
+#include "flash/regs/spi_nor.h"
 #include "flash/spi_hwseq.h"
 
 namespace {
@@ -31,7 +32,58 @@ VOID ReadDescriptorRegions(WriteProtectionMap *Map) {
   }
 }
 
+VOID Refuse(PlatformWriteCheck *Check, PlatformRefusal Refusal, EFI_STATUS Status) {
+  Check->Refusal = Refusal;
+  Check->Status = Status;
+}
+
+// The status register of each component: a chip that protects its own blocks
+// ignores program and erase there without an error the controller could report.
+VOID CheckChipProtection(PlatformWriteCheck *Check) {
+  UINT32 Components = SpiControllerState.ComponentCountCode != 0 ? 2 : 1;
+  for (UINT32 Component = 0; Component < Components; Component++) {
+    UINT32 At = Component == 0 ? 0 : SpiControllerState.SecondComponentBase;
+    UINT8 Status = 0;
+    EFI_STATUS ReadStatus = SpiFlashReadStatus(At, &Status);
+    if (EFI_ERROR(ReadStatus)) {
+      Refuse(Check, PlatformChipStatusUnreadable, ReadStatus);
+      return;
+    }
+    if ((Status & (SPI_NOR_STATUS_BP_MASK | SPI_NOR_STATUS_SRWD)) != 0) {
+      Check->ChipStatus = Status;
+      Refuse(Check, PlatformChipProtected, EFI_WRITE_PROTECTED);
+      return;
+    }
+  }
+}
+
 }  // namespace
+
+VOID CheckPlatformWritable(PlatformWriteCheck *Check) {
+  *Check = {PlatformWritable, EFI_SUCCESS, 0};
+  if (!BiosWindow.DescriptorMode) {
+    Refuse(Check, PlatformNoDescriptor, EFI_UNSUPPORTED);
+  } else if (SpiBiosWritesNeedSmm()) {
+    Refuse(Check, PlatformBiosWritesNeedSmm, EFI_WRITE_PROTECTED);
+  } else if (SpiCheckBiosWriteEnable() != EFI_SUCCESS) {
+    Refuse(Check, PlatformBiosWriteLocked, EFI_WRITE_PROTECTED);
+  } else {
+    CheckChipProtection(Check);
+  }
+}
+
+BOOLEAN FlashRangeErasable(UINT64 Address, UINT64 Length) {
+  UINT64 Linear = 0;
+  if (Length == 0 || !BiosAddressToFlashLinear(Address, &Linear)) {
+    return FALSE;
+  }
+  return SpiEraseSupported(static_cast<UINT32>(Linear), static_cast<UINT32>(Length));
+}
+
+VOID ReadFlashAccessAgain() {
+  SpiReadRegionAccess();
+  BiosWindowReadWritableRange();
+}
 
 VOID ReadWriteProtection(WriteProtectionMap *Map) {
   *Map = {};
@@ -54,8 +106,10 @@ VOID ReadWriteProtection(WriteProtectionMap *Map) {
   // preparation may have lifted the descriptor's limits since.
   Map->RegionWriteAccess = static_cast<UINT8>(RegRead16(Mmio + FRAP) >> FRAP_BRWA_SHIFT);
 
-  for (UINT32 Index = 0; Index < PR_COUNT; Index++) {
-    UINT32 Value = RegRead32(Mmio + PR0 + PR_STRIDE * Index);
+  for (UINT32 Index = 0; Index <= PR_COUNT; Index++) {
+    // PR0..PR4, then GPR0 in the same layout.
+    UINT64 Register = Index < PR_COUNT ? PR0 + PR_STRIDE * Index : GPR0;
+    UINT32 Value = RegRead32(Mmio + Register);
     if ((Value & PR_WPE) != 0) {
       Map->Protected[Map->ProtectedCount++] = {SpiRangeBase(Value), SpiRangeLimit(Value)};
     }

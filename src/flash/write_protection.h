@@ -17,11 +17,38 @@ struct WriteProtectionMap {
   UINT8 RegionWriteAccess;  // FRAP BRWA as the controller holds it now
   UINT8 RegionsInUse;       // bit n: FREGn describes a region
   FlashLinearRange Region[FREG_COUNT];
-  UINT32 ProtectedCount;  // PRn with WPE set
-  FlashLinearRange Protected[PR_COUNT];
+  UINT32 ProtectedCount;  // PRn and GPR0 with WPE set
+  FlashLinearRange Protected[PR_COUNT + 1];
 };
 
+// What keeps a platform from taking flash writes at all, checked before the first
+// erase; PlatformWritable when nothing does.
+enum PlatformRefusal : UINT32 {
+  PlatformWritable,
+  PlatformNoDescriptor,          // the hardware-sequenced path needs a valid descriptor
+  PlatformBiosWritesNeedSmm,     // BIOS_CONTROL.EISS
+  PlatformBiosWriteLocked,       // BIOSWE does not stay set
+  PlatformChipProtected,         // block-protect bits or SRWD in the chip's status
+  PlatformChipStatusUnreadable,  // the read-status cycle failed
+};
+
+struct PlatformWriteCheck {
+  PlatformRefusal Refusal;
+  EFI_STATUS Status;  // the status to report for the refusal
+  UINT8 ChipStatus;   // with PlatformChipProtected
+};
+
+VOID CheckPlatformWritable(PlatformWriteCheck *Check);
+
+// TRUE when the controller has a valid erase opcode (LVSCC/UVSCC) for every erase
+// cycle of Length bytes at BIOS address Address.
+BOOLEAN FlashRangeErasable(UINT64 Address, UINT64 Length);
+
 VOID ReadWriteProtection(WriteProtectionMap *Map);
+
+// Reads FRAP and the writable range again, for a platform whose firmware has
+// just lifted the descriptor's limits (the full-flash preparation).
+VOID ReadFlashAccessAgain();
 
 // TRUE when Length bytes at Address may be erased and programmed: inside the
 // window and the writable range, in no region without write access and in no

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs the same batch of command lines as the QEMU test through pchflash-sim, on a
-# simulated platform without the SPI controller (like QEMU's q35 machine), and
+# simulated platform like QEMU's q35 machine (no SPI controller, PCI configuration
+# space at 0xB0000000 as its firmware's MCFG says), and
 # compares each command's console text and exit status with the same expectations.
 #
 #   run_sim_batch.sh --sim pchflash-sim --batch batch.txt --work DIR
@@ -31,7 +32,7 @@ FAILED=0
     # The arguments are split at blanks, as the shell does for a line without quotes.
     # shellcheck disable=SC2086
     set +e
-    "$SIM" --no-spi --root "$WORK/volume" -- ${BATCH_ARGS[i]} 2>"$WORK/stderr.$i"
+    "$SIM" --no-spi --mcfg B0000000 --root "$WORK/volume" -- ${BATCH_ARGS[i]} 2>"$WORK/stderr.$i"
     RC=$?
     set -e
     LINE=$(grep '^pchflash-sim: exit status ' "$WORK/stderr.$i" || true)

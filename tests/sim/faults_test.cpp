@@ -111,6 +111,44 @@ TEST(Timing, SixtyFourByteReadTakesItsBytesOnTheBus) {
   EXPECT_LE(Took, 12500u);
 }
 
+// A page program takes its first byte's time and each further byte's, up to the
+// whole-page time (W25X40 byte figures, W25Q128JV page time); SST parts program one
+// byte per command.
+TEST(Timing, ProgramTimeFollowsTheBytesProgrammed) {
+  const SimChipModel *Paged = SimChipAt(static_cast<uint32_t>(SimFindChipByName("W25Q128BV")));
+  const SimChipModel *Sst = SimChipAt(static_cast<uint32_t>(SimFindChipByName("25LF040A")));
+  const struct {
+    const SimChipModel *Chip;
+    uint32_t Bytes;
+    uint64_t Ns;
+  } Cases[] = {
+      {Paged, 1, 30000},    {Paged, 2, 32500},    {Paged, 64, 187500},  {Paged, 148, 397500},
+      {Paged, 149, 400000}, {Paged, 256, 400000}, {Paged, 300, 400000}, {Sst, 1, 10000},
+  };
+  for (const auto &Case : Cases) {
+    EXPECT_EQ(SimProgramNs(Case.Chip, Case.Bytes), Case.Ns) << Case.Chip->Name << " " << Case.Bytes;
+  }
+
+  // Through the controller: WREN, the program command, the chip's busy time from
+  // chip select rising, and the status read that finds it ready.
+  const auto Bus = [](uint64_t Bytes) { return (Bytes * 8 * 1000000000ull + 47999999) / 48000000; };
+  for (const uint32_t Bytes : {1u, 64u}) {
+    Platform P;
+    P.EnableWrites();
+    P.PutData(std::vector<uint8_t>(Bytes, 0x00));
+    P.SpiWrite(HSFSTS, FDONE | FCERR | AEL);
+    P.SpiWrite(FADDR, 0x800000);
+    const uint64_t Start = P.Now();
+    P.SpiWrite(HSFSTS, ((Bytes - 1) << 24) | (CYCLE_WRITE << 17) | FGO);
+    while (P.Spi(HSFSTS) & SCIP) {
+    }
+    const uint64_t Took = P.Now() - Start;
+    const uint64_t Expected = Bus(1) + Bus(4 + Bytes) + SimProgramNs(Paged, Bytes) + Bus(2);
+    EXPECT_GE(Took, Expected) << Bytes;
+    EXPECT_LE(Took, Expected + 1000) << Bytes;
+  }
+}
+
 TEST(Timing, FdataHoldsOldBytesUntilTheReadCycleEnds) {
   Platform P;
   P.SpiWrite(FDATA, 0xA5A5A5A5);

@@ -110,8 +110,3 @@ constexpr UINT32 VSCC_EO_MASK = 0xFF;
 constexpr UINT32 VSCC_EO_4K_VALID = 1u << 28;
 constexpr UINT32 VSCC_EO_64K_VALID = 1u << 29;
 constexpr UINT32 VSCC_VCL = 1u << 30;  // vendor component lock (LVSCC): both are read-only
-// Block erase size in bits 1:0, in the layout of chipsets before the 100 series.
-constexpr UINT32 VSCC_LEGACY_BES_MASK = 0x3;
-constexpr UINT32 VSCC_LEGACY_BES_256 = 0;
-constexpr UINT32 VSCC_LEGACY_BES_4K = 1;
-constexpr UINT32 VSCC_LEGACY_BES_64K = 3;

@@ -70,12 +70,12 @@ TEST(PrepareFlashLayer, OnThePchItIdentifiesTheChipAndSetsUpTheController) {
   EXPECT_EQ(SelectedFlashPartIndex(), 13);  // W25Q128BV
   EXPECT_EQ(Rig.Counters().HwCycles[SimCycleReadJedecId], 14u);
   EXPECT_EQ(Rig.Counters().AccessesToStaleBar, 0u);
-  // The selected row's capabilities are the last ones programmed.
-  uint32_t LastLvscc = 0;
+  // Firmware left LVSCC/UVSCC valid and locked: the set-up keeps them, and the
+  // erase size follows what they hold.
   for (const SimEvent &E : Trace) {
-    if (IsWriteTo(E, kFixedBar + kLvscc)) LastLvscc = E.Value;
+    EXPECT_FALSE(IsWriteTo(E, kFixedBar + kLvscc) || IsWriteTo(E, kFixedBar + kUvscc));
   }
-  EXPECT_EQ(LastLvscc, 0x2005u);
+  EXPECT_EQ(SpiControllerState.UvsccValue, SimMmioRead(Rig.Platform, kFixedBar + kUvscc, 32));
   EXPECT_TRUE(BiosWindow.DescriptorMode);
   EXPECT_EQ(BiosWindow.FlashOffset, 0x800000);
 }

@@ -14,11 +14,22 @@ namespace {
 
 constexpr INT32 kGenericRow = 28;
 
-// The LVSCC/UVSCC value of each row, as the part table lists it.
+// The LVSCC/UVSCC value the set-up writes for each row where firmware left no valid
+// erase opcode: the erase opcode in the field of its erase size, marked valid (none
+// for the 256-byte page erase of row 23), and WG, WSR and WEWS from the options.
 constexpr uint32_t kRowVscc[FLASH_PART_COUNT] = {
-    0x2019, 0x2019, 0x2019, 0x2019, 0x2019, 0x2001, 0x201D, 0x201D, 0x201D, 0x201D,
-    0x2005, 0x2005, 0x2005, 0x2005, 0x201D, 0x201D, 0x2015, 0x2015, 0x2015, 0x2015,
-    0x200D, 0x2005, 0x2005, 0xDB14, 0xD719, 0x2005, 0x2005, 0xD807, 0x2019};
+    0x10002018, 0x10002018, 0x10002018, 0x10002018, 0x10002018, 0x10002000, 0x1000201C, 0x1000201C,
+    0x1000201C, 0x1000201C, 0x10002004, 0x10002004, 0x10002004, 0x10002004, 0x1000201C, 0x1000201C,
+    0x10002014, 0x10002014, 0x10002014, 0x10002014, 0x1000200C, 0x10002004, 0x10002004, 0x00000014,
+    0x1000D718, 0x10002004, 0x10002004, 0x20D80004, 0x10002018,
+};
+
+// A platform whose firmware left LVSCC and UVSCC open and without a valid erase
+// opcode: the set-up must write them.
+void ClearFirmwareVscc(SimPlatform *Platform) {
+  SimMmioWrite(Platform, kFixedBar + kLvscc, 32, 0);
+  SimMmioWrite(Platform, kFixedBar + kUvscc, 32, 0);
+}
 
 // The row DetectFlashPart must select for each simulator chip: the first row
 // whose identification bytes the chip sends. 25L6436E answers like 25L6405D.
@@ -47,7 +58,11 @@ TEST(DetectFlashPart, EachChipSelectsTheFirstMatchingRow) {
   for (uint32_t Chip = 0; Chip < SimChipCount(); Chip++) {
     const SimChipModel *Model = SimChipAt(Chip);
     SCOPED_TRACE(std::string(Model->Name) + " (chip " + std::to_string(Chip) + ")");
-    FlashRig Rig([&](SimConfig &C) { C.ChipIndex = static_cast<int32_t>(Chip); });
+    FlashRig Rig([&](SimConfig &C) {
+      C.ChipIndex = static_cast<int32_t>(Chip);
+      C.VsccUnlocked = true;
+    });
+    ClearFirmwareVscc(Rig.Platform);
     Rig.Record();
     Rig.Prepare();
     std::vector<SimEvent> Trace = Rig.Take();
@@ -75,7 +90,11 @@ TEST(DetectFlashPart, EachChipSelectsTheFirstMatchingRow) {
 }
 
 TEST(DetectFlashPart, AnUnknownChipTriesEveryRowInOrder) {
-  FlashRig Rig([](SimConfig &C) { C.ChipIndex = ChipNamed("unknown"); });
+  FlashRig Rig([](SimConfig &C) {
+    C.ChipIndex = ChipNamed("unknown");
+    C.VsccUnlocked = true;
+  });
+  ClearFirmwareVscc(Rig.Platform);
   Rig.Record();
   Rig.Prepare();
   std::vector<SimEvent> Trace = Rig.Take();

@@ -333,6 +333,7 @@ TEST(SpiSendCycle, FailureTableInItsOrder) {
     FlashRegion Region;
     UINT32 Cycle, Address, Count;
     EFI_STATUS Expected;
+    std::function<void(std::vector<uint8_t> &)> Image = {};
   } Cases[] = {
       {"EISS before the region", [](SimConfig &C) { C.Eiss = true; }, 7, 2, 0x800, 1,
        EFI_ACCESS_DENIED},
@@ -340,8 +341,11 @@ TEST(SpiSendCycle, FailureTableInItsOrder) {
       {"unused FREG before the range", {}, 5, 0, 0, 0xFFFFFFF0, EFI_DEVICE_ERROR},
       {"range before permission", [](SimConfig &C) { C.LockedDescriptor = true; }, 6, 0, 16 * kMiB,
        1, EFI_INVALID_PARAMETER},
-      {"read permission", [](SimConfig &C) { C.LockedDescriptor = true; }, 6, 0, 0, 1,
-       EFI_ACCESS_DENIED},
+      // The whole flash has no permission bit of its own: a read there needs the
+      // grant of each region it touches, here region 4, which the host may not read.
+      {"read permission", [](SimConfig &C) { C.LockedDescriptor = true; }, 6, 0, 0x1000, 1,
+       EFI_ACCESS_DENIED,
+       [](std::vector<uint8_t> &Image) { SetFlashRegion(Image, 4, 0x00010001); }},
       {"write permission before erase alignment", [](SimConfig &C) { C.LockedDescriptor = true; },
        6, 2, 0x800, 1, EFI_ACCESS_DENIED},
       {"cycle type above 6", {}, 6, 7, 0, 1, EFI_INVALID_PARAMETER},
@@ -351,7 +355,7 @@ TEST(SpiSendCycle, FailureTableInItsOrder) {
   };
   for (const Case &C : Cases) {
     SCOPED_TRACE(C.Name);
-    FlashRig Rig(C.Adjust);
+    FlashRig Rig(C.Adjust, C.Image);
     ASSERT_EQ(SpiControllerInit(), EFI_SUCCESS);
     uint8_t Buffer[64] = {};
     EXPECT_EQ(SpiSendCycle(C.Region, static_cast<SpiCycle>(C.Cycle), C.Address, C.Count, Buffer),

@@ -73,6 +73,17 @@ TEST_F(SimCli, UsageErrorRunsNothingAndNamesTheOption) {
   EXPECT_FALSE(fs::exists(Dir / "volume" / "x.bin"));
 }
 
+TEST_F(SimCli, BadPlatformSetUpValueIsAUsageError) {
+  for (const std::string Bad : {"--gpr0 900000", "--gpr0 2000:1000", "--mcfg E000000G"}) {
+    const std::string Option = Bad.substr(0, Bad.find(' '));
+    ToolRun Result = Run(Bad + " -- -r x.bin");
+    EXPECT_EQ(Result.ExitCode, 2) << Bad;
+    EXPECT_EQ(Result.Out, "") << Bad;
+    EXPECT_NE(Result.Err.find(Option), std::string::npos) << Result.Err;
+    EXPECT_FALSE(fs::exists(Dir / "volume" / "x.bin"));
+  }
+}
+
 TEST_F(SimCli, FlashOfTheWrongSizeIsAUsageError) {
   std::ofstream(Dir / "small.bin", std::ios::binary) << std::string(4096, '\xFF');
   ToolRun Result = Run("--flash '" + (Dir / "small.bin").string() + "' -- a");

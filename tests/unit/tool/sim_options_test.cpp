@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -81,6 +82,14 @@ TEST(SimOptions, BadOptionsAreUsageErrorsNamingTheOption) {
   ExpectUsageErrorNaming({"--protect", "1000"}, "--protect");
   ExpectUsageErrorNaming({"--protect", "2000:1000"}, "--protect");
   ExpectUsageErrorNaming({"--protect-read", "0:x"}, "--protect-read");
+  ExpectUsageErrorNaming({"--gpr0", "900000"}, "--gpr0");
+  ExpectUsageErrorNaming({"--gpr0", "910000:90FFFF"}, "--gpr0");
+  ExpectUsageErrorNaming({"--gpr0", "0:8000000"}, "--gpr0");  // beyond 27 address bits
+  ExpectUsageErrorNaming({"--mcfg", "E000000G"}, "--mcfg");
+  ExpectUsageErrorNaming({"--mcfg", "no"}, "--mcfg");
+  ExpectUsageErrorNaming({"--mcfg", "10000000000000000"}, "--mcfg");
+  ExpectUsageErrorNaming({"--chip-protect=1"}, "chip-protect");
+  ExpectUsageErrorNaming({"--production=0"}, "production");
   ExpectUsageErrorNaming({"--eiss=1"}, "eiss");
   ExpectUsageErrorNaming({"--chip", "NOSUCHPART"}, "--chip");
   ExpectUsageErrorNaming({"--full-flash-prepare", "maybe"}, "--full-flash-prepare");
@@ -184,6 +193,56 @@ TEST(SimOptions, ProtectedRangesShareTheFiveRegisters) {
                          "--protect");
 }
 
+TEST(SimOptions, ShippedBoardSetUps) {
+  Parsed Defaults = Parse({});
+  ASSERT_EQ(Defaults.Outcome, SimParseOutcome::Run) << Defaults.Message;
+  EXPECT_FALSE(Defaults.Options.Platform.Gpr0Enabled);
+  EXPECT_FALSE(Defaults.Options.Platform.Flockdn);
+  EXPECT_EQ(Defaults.Options.Firmware.McfgBase, std::optional<uint64_t>(0xE0000000));
+
+  Parsed Each = Parse({"--gpr0", "900000:0x90FFFF", "--chip-protect", "--pm-timer-stopped",
+                       "--flockdn", "--mcfg", "0xB0000000"});
+  ASSERT_EQ(Each.Outcome, SimParseOutcome::Run) << Each.Message;
+  const SimConfig &P = Each.Options.Platform;
+  EXPECT_TRUE(P.Gpr0Enabled);
+  EXPECT_EQ(P.Gpr0.Base, 0x900000u);
+  EXPECT_EQ(P.Gpr0.Limit, 0x90FFFFu);
+  EXPECT_TRUE(P.ChipProtect);
+  EXPECT_TRUE(P.PmTimerStopped);
+  EXPECT_TRUE(P.Flockdn);
+  EXPECT_FALSE(P.Eiss);
+  EXPECT_EQ(Each.Options.Firmware.McfgBase, std::optional<uint64_t>(0xB0000000));
+
+  Parsed NoAcpi = Parse({"--mcfg", "NONE"});
+  ASSERT_EQ(NoAcpi.Outcome, SimParseOutcome::Run) << NoAcpi.Message;
+  EXPECT_EQ(NoAcpi.Options.Firmware.McfgBase, std::nullopt);
+
+  Parsed Production = Parse({"--production"});
+  ASSERT_EQ(Production.Outcome, SimParseOutcome::Run) << Production.Message;
+  SimConfig Expected;
+  SimConfigDefaults(&Expected);
+  SimConfigProduction(&Expected);
+  EXPECT_EQ(std::memcmp(&Production.Options.Platform, &Expected, sizeof(SimConfig)), 0);
+  EXPECT_TRUE(Production.Options.Platform.LockedDescriptor);
+  EXPECT_TRUE(Production.Options.Platform.Eiss);
+
+  // Options given beside the shorthand set their own fields.
+  Parsed Combined =
+      Parse({"--production", "--vscc-unlocked", "--no-ble", "--no-descriptor", "--chip-protect"});
+  ASSERT_EQ(Combined.Outcome, SimParseOutcome::Run) << Combined.Message;
+  const SimConfig &C = Combined.Options.Platform;
+  EXPECT_TRUE(C.VsccUnlocked);
+  EXPECT_TRUE(C.NoBle);
+  EXPECT_TRUE(C.NoDescriptor);
+  EXPECT_FALSE(C.LockedDescriptor);
+  EXPECT_TRUE(C.ChipProtect);
+  EXPECT_TRUE(C.Flockdn);
+  EXPECT_TRUE(C.Eiss);
+  EXPECT_TRUE(C.SmiLock);
+  ExpectUsageErrorNaming({"--production", "--locked-descriptor", "--no-descriptor"},
+                         "--locked-descriptor");
+}
+
 TEST(SimOptions, ChipByNameIdentificationBytesOrUnknown) {
   Parsed ByName = Parse({"--chip", "W25Q128BV"});
   ASSERT_EQ(ByName.Outcome, SimParseOutcome::Run) << ByName.Message;
@@ -230,7 +289,10 @@ TEST(SimOptions, ArgumentsAreConvertedFromUtf8) {
 TEST(SimOptions, HelpIsNotAUsageError) {
   Parsed Result = Parse({"--help"});
   EXPECT_EQ(Result.Outcome, SimParseOutcome::Help);
-  EXPECT_NE(Result.Message.find("--power-loss-after"), std::string::npos);
+  for (const char *Option : {"--power-loss-after", "--gpr0", "--chip-protect", "--pm-timer-stopped",
+                             "--flockdn", "--production", "--mcfg"}) {
+    EXPECT_NE(Result.Message.find(Option), std::string::npos) << Option;
+  }
 }
 
 }  // namespace
