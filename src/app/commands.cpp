@@ -25,6 +25,11 @@ constexpr UINTN FlashBlockSize = 0x10000;
 constexpr UINTN MaxFlashBlocks = WholeFlashImageSize / FlashBlockSize;
 // BiosFlashRead reads at most the 8 MiB of the BIOS window per call.
 constexpr UINTN FlashReadPieceSize = 0x800000;
+// A block is read back a piece at a time into a buffer on the stack, so that
+// neither the image nor the comparison buffer is overwritten and no pool memory is
+// needed: the comparison buffer keeps the block's old contents for the check after
+// a failure.
+constexpr UINTN ReadBackPieceSize = 0x1000;
 
 // The processor fetches its first instruction 16 bytes below 4 GiB.
 constexpr UINT64 ResetVectorAddress = 0xFFFFFFF0;
@@ -236,9 +241,25 @@ BOOLEAN ReadCurrentContents(MainState *State, UINTN Bytes) {
   return TRUE;
 }
 
-// Erases and programs one block, then reads it back into ReadBack: a block counts
-// as written only when it reads back as the image.
-EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, UINT8 *ReadBack) {
+// Reads the block at Offset back and compares it with Expected: EFI_DEVICE_ERROR
+// when it differs, the read's status when it cannot be read.
+EFI_STATUS CompareBlockWithFlash(MainState *State, UINTN Offset, const UINT8 *Expected) {
+  UINT8 Piece[ReadBackPieceSize];
+  for (UINTN Done = 0; Done < FlashBlockSize; Done += ReadBackPieceSize) {
+    EFI_STATUS Status = BiosFlashRead(Piece, State->WindowBase + Offset + Done, ReadBackPieceSize);
+    if (Status != EFI_SUCCESS) {
+      return Status;
+    }
+    if (MemCompare(Piece, Expected + Done, ReadBackPieceSize) != 0) {
+      return EFI_DEVICE_ERROR;
+    }
+  }
+  return EFI_SUCCESS;
+}
+
+// Erases and programs one block, then reads it back: a block counts as written
+// only when it reads back as the image.
+EFI_STATUS RewriteBlock(MainState *State, UINTN Offset) {
   UINT64 Address = State->WindowBase + Offset;
   const UINT8 *Image = State->ImageBuffer + Offset;
   EFI_STATUS Status = BiosFlashErase(Address, FlashBlockSize);
@@ -253,14 +274,7 @@ EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, UINT8 *ReadBack) {
   if (Length != FlashBlockSize) {
     return EFI_DEVICE_ERROR;
   }
-  Status = BiosFlashRead(ReadBack, Address, FlashBlockSize);
-  if (Status != EFI_SUCCESS) {
-    return Status;
-  }
-  if (MemCompare(ReadBack, Image, FlashBlockSize) != 0) {
-    return EFI_DEVICE_ERROR;
-  }
-  return EFI_SUCCESS;
+  return CompareBlockWithFlash(State, Offset, Image);
 }
 
 // Reads the image from the file; FALSE (with the message) when the read failed or
@@ -432,15 +446,10 @@ BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
   return TRUE;
 }
 
-// Whether the block still holds what the comparison read found in it. Scratch
-// takes the read; without it (or without a read) the answer is no, so that a
-// failure is never reported as harmless unless it was seen to be.
-BOOLEAN BlockUnchanged(MainState *State, UINTN Offset, UINT8 *Scratch) {
-  if (Scratch == nullptr ||
-      BiosFlashRead(Scratch, State->WindowBase + Offset, FlashBlockSize) != EFI_SUCCESS) {
-    return FALSE;
-  }
-  return MemCompare(Scratch, State->CompareBuffer + Offset, FlashBlockSize) == 0;
+// Whether the block still holds what the comparison read found in it; a block
+// that cannot be read back counts as changed.
+BOOLEAN BlockUnchanged(MainState *State, UINTN Offset) {
+  return CompareBlockWithFlash(State, Offset, State->CompareBuffer + Offset) == EFI_SUCCESS;
 }
 
 VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEAN NothingChanged) {
@@ -457,39 +466,26 @@ VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEA
   State->Status = Status;
 }
 
-// Erases, programs and verifies the planned blocks, one dot each. The read-back
-// of a block goes to a buffer of its own, so that the comparison buffer keeps the
-// block's old contents: after a failure on the first block they tell whether the
-// flash is still as it was. Without that buffer the read-back takes the
-// comparison copy, and a failure always asks not to reset.
+// Erases, programs and verifies the planned blocks, one dot each. After a failure
+// on the first of them, the block read back tells whether the flash is still as
+// it was.
 BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
-  UINT8 *Scratch =
-      Plan->RewriteCount > 0 ? static_cast<UINT8 *>(PoolAllocate(FlashBlockSize)) : nullptr;
   BOOLEAN Rewritten = FALSE;  // some block of this run was erased and programmed
-  BOOLEAN Completed = TRUE;
-  for (UINTN Block = 0; Block < Plan->BlockCount && Completed; Block++) {
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
     if (!Plan->Rewrite[Block]) {
       continue;
     }
     UINTN Offset = Block * FlashBlockSize;
-    UINT8 *ReadBack = Scratch != nullptr ? Scratch : State->CompareBuffer + Offset;
-    EFI_STATUS Status = RewriteBlock(State, Offset, ReadBack);
+    EFI_STATUS Status = RewriteBlock(State, Offset);
     if (Status != EFI_SUCCESS) {
-      ReportFailedBlock(State, Offset, Status,
-                        !Rewritten && BlockUnchanged(State, Offset, Scratch));
-      Completed = FALSE;
-    } else {
-      Rewritten = TRUE;
-      ConsolePrint(".");
+      ReportFailedBlock(State, Offset, Status, !Rewritten && BlockUnchanged(State, Offset));
+      return FALSE;
     }
+    Rewritten = TRUE;
+    ConsolePrint(".");
   }
-  if (Scratch != nullptr) {
-    PoolFree(Scratch);
-  }
-  if (Completed) {
-    ConsolePrint(" completed.\r\n");
-  }
-  return Completed;
+  ConsolePrint(" completed.\r\n");
+  return TRUE;
 }
 
 // Reads the image, compares it with the flash, checks the plan against the image's
