@@ -1,7 +1,10 @@
 // "-r" and "-w" on platforms set up the way boards ship: production descriptors,
 // locked BIOS_CONTROL, EISS, VSCC left by firmware. A board that cannot take
 // writes is refused before the first erase, with the reason, and nothing changes.
+#include <cctype>
+#include <cstdio>
 #include <functional>
+#include <optional>
 
 #include "scenario/scenario_support.h"
 
@@ -80,10 +83,46 @@ const BoardCase Boards[] = {
     {"VSCC left empty and locked", [](SimConfig &C) { C.VsccUnlocked = true; },
      LockVsccWithoutEraseOpcode, true,
      Refused("the flash controller has no valid erase opcode (VSCC)"), EFI_UNSUPPORTED},
+    {"production: locked descriptor, FLOCKDN, LE, SMI_LOCK, EISS, VSCC locked",
+     [](SimConfig &C) { SimConfigProduction(&C); },
+     {},
+     true,
+     Refused("BIOS writes are limited to SMM (EISS)"),
+     EFI_WRITE_PROTECTED},
+    {"FLOCKDN: the opcode menu stays as firmware left it",
+     [](SimConfig &C) { C.Flockdn = true; },
+     {},
+     true,
+     ThreeBlocksDone,
+     EFI_SUCCESS},
+    {"chip with its block-protect bits set",
+     [](SimConfig &C) { C.ChipProtect = true; },
+     {},
+     true,
+     Refused("the flash chip is write-protected (status 0x1C)"),
+     EFI_WRITE_PROTECTED},
+    {"GPR0 over a block to rewrite",
+     [](SimConfig &C) {
+       C.Gpr0Enabled = true;
+       C.Gpr0 = {0xBF0000, 0xBF0FFF};
+     },
+     {},
+     true,
+     "\r\nError. Flash is write-protected at 0xFFBF0000.\r\n",
+     EFI_WRITE_PROTECTED},
+    {"PM timer stopped: the waits fall back to Stall",
+     [](SimConfig &C) { C.PmTimerStopped = true; },
+     {},
+     true,
+     ThreeBlocksDone,
+     EFI_SUCCESS},
 };
 
-TEST(ShippedBoards, ReadSavesTheWindowAndWriteCompletesOrIsRefusedUntouched) {
-  for (const BoardCase &B : Boards) {
+class ShippedBoard : public testing::TestWithParam<BoardCase> {};
+
+TEST_P(ShippedBoard, ReadSavesTheWindowAndWriteCompletesOrIsRefusedUntouched) {
+  {
+    const BoardCase &B = GetParam();
     SCOPED_TRACE(B.What);
     SimConfig Config = DefaultSimConfig();
     B.Adjust(Config);
@@ -122,6 +161,25 @@ TEST(ShippedBoards, ReadSavesTheWindowAndWriteCompletesOrIsRefusedUntouched) {
   }
 }
 
+void PrintTo(const BoardCase &B, std::ostream *Out) { *Out << B.What; }
+
+// The test name: the case's words up to its first colon, run together.
+std::string BoardName(const testing::TestParamInfo<BoardCase> &Info) {
+  std::string Name;
+  bool Upper = true;
+  for (const char *C = Info.param.What; *C != 0 && *C != ':'; ++C) {
+    if (std::isalnum(static_cast<unsigned char>(*C)) == 0) {
+      Upper = true;
+      continue;
+    }
+    Name += Upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(*C))) : *C;
+    Upper = false;
+  }
+  return Name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, ShippedBoard, testing::ValuesIn(Boards), BoardName);
+
 // A controller that never finishes a cycle: the part scan stops at the first
 // identification that times out, and every later cycle fails at once, so the
 // command reports within seconds rather than after every row has timed out.
@@ -133,6 +191,39 @@ TEST(ShippedBoards, HungControllerFailsFast) {
   EXPECT_EQ(Run.Status, EFI_DEVICE_ERROR);
   EXPECT_LT(SimTimeNs(Board.Platform()), 10000000000ull);
   EXPECT_EQ(Board.Counters().HwCycles[SimCycleReadJedecId], 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Where firmware's MCFG says PCI configuration space is: only 0xE0000000, or no
+// MCFG at all, lets the application touch the hardware.
+TEST(ShippedBoards, PciConfigurationSpaceElsewhereIsRefusedWithoutAnyAccess) {
+  struct Case {
+    std::optional<uint64_t> Mcfg;
+    bool Refused;
+  } Cases[] = {{0xE0000000, false}, {std::nullopt, false}, {0xB0000000, true}, {0xF8000000, true}};
+  for (const Case &C : Cases) {
+    Scenario Board;
+    HostFirmwareConfig Firmware;
+    Firmware.McfgBase = C.Mcfg;
+    AppRun Run = Board.Run({"-r", "backup.bin"}, Firmware);
+    if (C.Refused) {
+      char Expected[96];
+      std::snprintf(Expected, sizeof Expected,
+                    "Error. PCI configuration space is at 0x%llX, not at 0xE0000000.\r\n",
+                    static_cast<unsigned long long>(*C.Mcfg));
+      EXPECT_EQ(Run.Console, Expected);
+      EXPECT_EQ(Run.Status, EFI_UNSUPPORTED);
+      EXPECT_EQ(SimTimeNs(Board.Platform()), 0u) << "no hardware access at all";
+      EXPECT_FALSE(Board.Exists("backup.bin"));
+      ExpectCleanReturn(Run);
+    } else {
+      EXPECT_EQ(Run.Console, Saved);
+      EXPECT_EQ(Run.Status, EFI_SUCCESS);
+    }
+  }
 }
 
 }  // namespace

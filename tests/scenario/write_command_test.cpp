@@ -310,7 +310,7 @@ TEST(WriteCommand, ProtectedRangesInThePlanStopTheRunBeforeTheFirstErase) {
   const SimRange OverBlock = {0xC04000, 0xC04FFF};  // 4 KiB inside window block 0x400000
   struct Case {
     const char *What;
-    uint32_t Register;              // PRn holding OverBlock
+    uint32_t Register;              // PRn holding OverBlock; 5: GPR0, with PR0..PR4 elsewhere
     std::vector<uint32_t> Changes;  // window offsets
     uint64_t RefusedAt;             // BIOS address, 0 when the run completes
   };
@@ -320,15 +320,22 @@ TEST(WriteCommand, ProtectedRangesInThePlanStopTheRunBeforeTheFirstErase) {
       {"PR2", 2, {0x100000, 0x400010, 0x500000}, 0xFFC00000},
       {"PR3", 3, {0x400010}, 0xFFC00000},
       {"PR4", 4, {0x7FFFFF, 0x400010}, 0xFFC00000},
+      {"GPR0", 5, {0x100000, 0x400010}, 0xFFC00000},
       {"protected block unchanged", 4, {0x100000, 0x7FFFFF}, 0},
   };
   for (const Case &C : Cases) {
     SimConfig Config = DefaultSimConfig();
-    for (uint32_t I = 0; I < C.Register; I++) {
-      Config.Protect[I] = Elsewhere[I];
+    for (uint32_t I = 0; I < C.Register && I < SIM_MAX_PROTECTED_RANGES; I++) {
+      Config.Protect[I] = I < 4 ? Elsewhere[I] : SimRange{0x000000, 0x000FFF};
+      Config.ProtectCount = I + 1;
     }
-    Config.Protect[C.Register] = OverBlock;
-    Config.ProtectCount = C.Register + 1;
+    if (C.Register < SIM_MAX_PROTECTED_RANGES) {
+      Config.Protect[C.Register] = OverBlock;
+      Config.ProtectCount = C.Register + 1;
+    } else {
+      Config.Gpr0Enabled = true;
+      Config.Gpr0 = OverBlock;
+    }
     Scenario Board(Config);
     Bytes Before = Board.Flash();
     Bytes Image = Board.Window();
