@@ -1,0 +1,310 @@
+// The write command: an image compared with the flash block by block, only the
+// blocks that differ erased, programmed and read back, then the platform reset.
+#include "app/commands.h"
+#include "app/write_checks.h"
+#include "base/firmware.h"
+#include "flash/bios_flash.h"
+#include "flash/hw_access.h"
+#include "flash/regs/rst_cnt.h"
+#include "flash/write_protection.h"
+#include "shell/console.h"
+#include "shell/file.h"
+#include "shell/params.h"
+
+namespace {
+
+constexpr UINT64 WholeFlashWindowBase = 0xFF000000;
+// BiosFlashRead reads at most the 8 MiB of the BIOS window per call.
+constexpr UINTN FlashReadPieceSize = 0x800000;
+// A block is read back a piece at a time into a buffer on the stack, so that
+// neither the image nor the comparison buffer is overwritten and no pool memory is
+// needed: the comparison buffer keeps the block's old contents for the check after
+// a failure.
+constexpr UINTN ReadBackPieceSize = 0x1000;
+
+UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
+
+// The reset that ends every path of the write command that did not touch the flash
+// or that completed it.
+VOID CloseAndReset(MainState *State) {
+  CloseImageFile(State);
+  SystemReset();
+}
+
+// The shell opens a directory by name as well, and a read of it gives its
+// entries: those must never be taken for an image. A handle without file
+// information (the "NUL" device) is no directory.
+BOOLEAN IsDirectory(SHELL_FILE_HANDLE File) {
+  UINT64 Attributes = 0;
+  return FileGetAttributes(File, &Attributes) == EFI_SUCCESS &&
+         (Attributes & EFI_FILE_DIRECTORY) != 0;
+}
+
+VOID ReportFile(MainState *State, const CHAR16 *FileName, EFI_STATUS Status) {
+  ConsolePrint("File '%s' is %r.\r\n", FileName, Status);
+  State->Status = Status;
+}
+
+// Opens the whole flash through the platform and replaces the two 8 MiB buffers
+// by 16 MiB ones. Returns FALSE when the protocol is not there: the command then
+// returns at once, without output and without a reset. *Status becomes the
+// preparation's status.
+BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
+  EFI_GUID Guid = FULL_FLASH_PREPARE_PROTOCOL_GUID;
+  VOID *Interface = nullptr;
+  EFI_STATUS LocateStatus = gFirmware.BootServices->LocateProtocol(&Guid, nullptr, &Interface);
+  if (LocateStatus == EFI_SUCCESS &&
+      (Interface == nullptr ||
+       static_cast<FULL_FLASH_PREPARE_PROTOCOL *>(Interface)->Prepare == nullptr)) {
+    LocateStatus = EFI_NOT_FOUND;
+  }
+  if (LocateStatus != EFI_SUCCESS) {
+    State->Status = LocateStatus;
+    CloseImageFile(State);
+    return FALSE;
+  }
+
+  State->FullFlashPrepare = Interface;
+  *Status = static_cast<FULL_FLASH_PREPARE_PROTOCOL *>(Interface)->Prepare(Interface, 0, 0);
+  if (*Status != EFI_SUCCESS) {
+    return TRUE;
+  }
+  // The preparation may have lifted the descriptor's limits: what may be written
+  // is read anew.
+  ReadFlashAccessAgain();
+
+  UINT8 *ImageBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
+  UINT8 *CompareBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
+  if (ImageBuffer == nullptr || CompareBuffer == nullptr) {
+    if (ImageBuffer != nullptr) {
+      PoolFree(ImageBuffer);
+    }
+    if (CompareBuffer != nullptr) {
+      PoolFree(CompareBuffer);
+    }
+    *Status = EFI_OUT_OF_RESOURCES;
+    return TRUE;
+  }
+  PoolFree(State->ImageBuffer);
+  PoolFree(State->CompareBuffer);
+  State->ImageBuffer = ImageBuffer;
+  State->CompareBuffer = CompareBuffer;
+  State->ImageSize = WholeFlashImageSize;
+  State->WindowBase = WholeFlashWindowBase;
+  return TRUE;
+}
+
+// Reads the current flash contents under the first Bytes of the image, in pieces
+// the BIOS-address read accepts. A piece that fails is read once more, since one
+// failed cycle should not cost the whole update; if it fails again, nothing is
+// known to compare with, and the write is refused before anything changed.
+BOOLEAN ReadCurrentContents(MainState *State, UINTN Bytes) {
+  for (UINTN Done = 0; Done < Bytes;) {
+    UINTN Piece = Smaller(Bytes - Done, FlashReadPieceSize);
+    UINT8 *Buffer = State->CompareBuffer + Done;
+    UINT64 Address = State->WindowBase + Done;
+    EFI_STATUS Status = BiosFlashRead(Buffer, Address, Piece);
+    if (Status != EFI_SUCCESS) {
+      Status = BiosFlashRead(Buffer, Address, Piece);
+    }
+    if (Status != EFI_SUCCESS) {
+      ConsolePrint("\r\nError. The flash could not be read (%r). Nothing was changed.\r\n", Status);
+      State->Status = Status;
+      return FALSE;
+    }
+    Done += Piece;
+  }
+  return TRUE;
+}
+
+// Reads the block at Offset back and compares it with Expected: EFI_DEVICE_ERROR
+// when it differs, the read's status when it cannot be read.
+EFI_STATUS CompareBlockWithFlash(MainState *State, UINTN Offset, const UINT8 *Expected) {
+  UINT8 Piece[ReadBackPieceSize];
+  for (UINTN Done = 0; Done < FlashBlockSize; Done += ReadBackPieceSize) {
+    EFI_STATUS Status = BiosFlashRead(Piece, State->WindowBase + Offset + Done, ReadBackPieceSize);
+    if (Status != EFI_SUCCESS) {
+      return Status;
+    }
+    if (MemCompare(Piece, Expected + Done, ReadBackPieceSize) != 0) {
+      return EFI_DEVICE_ERROR;
+    }
+  }
+  return EFI_SUCCESS;
+}
+
+// Erases and programs one block, then reads it back: a block counts as written
+// only when it reads back as the image.
+EFI_STATUS RewriteBlock(MainState *State, UINTN Offset) {
+  UINT64 Address = State->WindowBase + Offset;
+  const UINT8 *Image = State->ImageBuffer + Offset;
+  EFI_STATUS Status = BiosFlashErase(Address, FlashBlockSize);
+  if (Status != EFI_SUCCESS) {
+    return Status;
+  }
+  UINT64 Length = FlashBlockSize;
+  Status = BiosFlashProgram(Address, Image, &Length);
+  if (Status != EFI_SUCCESS) {
+    return Status;
+  }
+  if (Length != FlashBlockSize) {
+    return EFI_DEVICE_ERROR;
+  }
+  return CompareBlockWithFlash(State, Offset, Image);
+}
+
+// Reads the image from the file; FALSE (with the message) when the read failed or
+// did not bring exactly the bytes the file holds (up to the image size). The
+// buffer is cleared first, so that no byte of an earlier use can pass for the image.
+BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
+                      UINTN *ImageBytes) {
+  MemZero(State->ImageBuffer, State->ImageSize);
+  UINTN Expected = FileSize < State->ImageSize ? static_cast<UINTN>(FileSize) : State->ImageSize;
+  UINTN ByteCount = State->ImageSize;
+  EFI_STATUS Status = FileRead(State->File, &ByteCount, State->ImageBuffer);
+  if (Status == EFI_SUCCESS && ByteCount > Expected) {
+    Status = EFI_BAD_BUFFER_SIZE;
+  } else if (Status == EFI_SUCCESS && ByteCount < Expected) {
+    Status = EFI_END_OF_FILE;
+  }
+  if (Status != EFI_SUCCESS) {
+    ReportFile(State, FileName, Status);
+    return FALSE;
+  }
+  State->ImageSize = ByteCount;
+  *ImageBytes = ByteCount;
+  return TRUE;
+}
+
+// Completes a partial last block with what the flash holds there now.
+VOID CompleteLastBlock(MainState *State, UINTN ImageBytes, const WritePlan *Plan) {
+  UINTN CoveredBytes = Plan->BlockCount * FlashBlockSize;
+  MemCopy(State->ImageBuffer + ImageBytes, State->CompareBuffer + ImageBytes,
+          CoveredBytes - ImageBytes);
+}
+
+VOID MarkDifferingBlocks(const MainState *State, WritePlan *Plan) {
+  Plan->RewriteCount = 0;
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    UINTN Offset = Block * FlashBlockSize;
+    Plan->Rewrite[Block] =
+        MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset, FlashBlockSize) != 0;
+    Plan->RewriteCount += Plan->Rewrite[Block] ? 1 : 0;
+  }
+}
+
+// Whether the block still holds what the comparison read found in it; a block
+// that cannot be read back counts as changed.
+BOOLEAN BlockUnchanged(MainState *State, UINTN Offset) {
+  return CompareBlockWithFlash(State, Offset, State->CompareBuffer + Offset) == EFI_SUCCESS;
+}
+
+VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEAN NothingChanged) {
+  UINT64 Address = State->WindowBase + Offset;
+  if (NothingChanged) {
+    ConsolePrint("\r\nError. Writing the flash failed at 0x%x: %r. Nothing was changed.\r\n",
+                 Address, Status);
+  } else {
+    ConsolePrint(
+        "\r\nError!! Writing the flash failed at 0x%x: %r. Do not reset; run the command "
+        "again.\r\n",
+        Address, Status);
+  }
+  State->Status = Status;
+}
+
+// Erases, programs and verifies the planned blocks, one dot each. After a failure
+// on the first of them, the block read back tells whether the flash is still as
+// it was.
+BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
+  BOOLEAN Rewritten = FALSE;  // some block of this run was erased and programmed
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    if (!Plan->Rewrite[Block]) {
+      continue;
+    }
+    UINTN Offset = Block * FlashBlockSize;
+    EFI_STATUS Status = RewriteBlock(State, Offset);
+    if (Status != EFI_SUCCESS) {
+      ReportFailedBlock(State, Offset, Status, !Rewritten && BlockUnchanged(State, Offset));
+      return FALSE;
+    }
+    Rewritten = TRUE;
+    ConsolePrint(".");
+  }
+  ConsolePrint(" completed.\r\n");
+  return TRUE;
+}
+
+// Reads the image, compares it with the flash, checks the plan against the image's
+// own sanity and the flash protections, then erases and programs the blocks that
+// differ. Returns TRUE when the reset is to follow: after a completed run, and
+// after a refusal of the file before the flash was read.
+BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) {
+  UINTN ImageBytes = 0;
+  if (!ReadImageFile(State, FileName, FileSize, &ImageBytes)) {
+    return TRUE;
+  }
+  ConsolePrint("Programming starting ");
+
+  WritePlan Plan;
+  Plan.BlockCount = (ImageBytes + FlashBlockSize - 1) / FlashBlockSize;
+  if (!ReadCurrentContents(State, Plan.BlockCount * FlashBlockSize)) {
+    CloseImageFile(State);
+    return FALSE;
+  }
+  CompleteLastBlock(State, ImageBytes, &Plan);
+  MarkDifferingBlocks(State, &Plan);
+  if (!CheckDescriptorKept(State, &Plan) || !CheckResetVector(State, &Plan) ||
+      !CheckPlanWritable(State, &Plan) || !RewritePlannedBlocks(State, &Plan)) {
+    CloseImageFile(State);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+VOID WriteCommand(MainState *State) {
+  const CHAR16 *FileName = GetPositionalValue(State->Params, 1);
+  State->File = nullptr;
+  EFI_STATUS Status = FileOpenByName(FileName, &State->File, EFI_FILE_MODE_READ, 0);
+
+  UINT64 FileSize = 0;
+  EFI_STATUS SizeStatus = EFI_NOT_FOUND;
+  if (State->File != nullptr) {
+    SizeStatus = FileGetSize(State->File, &FileSize);
+  }
+
+  UINTN PrintedSize = DefaultImageSize;
+  if (Status == EFI_SUCCESS && IsDirectory(State->File)) {
+    Status = EFI_UNSUPPORTED;
+  } else if (SizeStatus == EFI_SUCCESS && FileSize == WholeFlashImageSize) {
+    if (!EnterWholeFlashMode(State, &Status)) {
+      return;
+    }
+    PrintedSize = WholeFlashImageSize;
+  } else if (Status == EFI_SUCCESS && SizeStatus != EFI_SUCCESS) {
+    // Of a file of unknown size, a 16 MiB whole-flash image could be taken for
+    // the BIOS window.
+    Status = SizeStatus;
+  } else if (Status == EFI_SUCCESS && FileSize > DefaultImageSize) {
+    // Neither a BIOS window image nor a whole-flash image.
+    Status = EFI_BAD_BUFFER_SIZE;
+  }
+
+  ConsolePrint("Flash BIOS Size : 0x%x\n", static_cast<UINT64>(PrintedSize));
+  State->Status = Status;
+  if (Status != EFI_SUCCESS) {
+    ReportFile(State, FileName, Status);
+  } else if (!ProgramFlash(State, FileName, FileSize)) {
+    return;
+  }
+  CloseAndReset(State);
+}
+
+VOID SystemReset() {
+  ConsolePrint("System reset...\r\n");
+  // RST_CPU must change from 0 to 1 to start the reset.
+  PortWrite8(RST_CNT, 0x00);
+  PortWrite8(RST_CNT, RST_CNT_SYS_RST | RST_CNT_RST_CPU);
+}
