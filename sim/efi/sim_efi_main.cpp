@@ -221,13 +221,16 @@ EFI_STATUS CreatePlatform(SimEfiOptions *Options) {
 }
 
 // Unchanged flash is not written again: the file already holds it.
-VOID SaveFlash() {
-  if (gRun.FlashSaved) return;
+EFI_STATUS SaveFlash() {
+  if (gRun.FlashSaved) return EFI_SUCCESS;
   gRun.FlashSaved = TRUE;
-  if (!gRun.FlashFileMissing && SimGetCounters(gRun.Platform)->FlashModifyingCycles == 0) return;
+  if (!gRun.FlashFileMissing && SimGetCounters(gRun.Platform)->FlashModifyingCycles == 0) {
+    return EFI_SUCCESS;
+  }
   const EFI_STATUS Status =
       WriteWholeFile(FLASH_FILE, SimFlashData(gRun.Platform), SimFlashSize(gRun.Platform));
   if (Status != EFI_SUCCESS) PrintFailure("writing simflash.bin failed", Status);
+  return Status;
 }
 
 // The application's waits pass on the simulated platform's clock, which the
@@ -270,7 +273,9 @@ extern "C" EFI_STATUS EFIAPI SimEfiMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
     Status = ModuleEntry(ImageHandle, View.SystemTable);
     SimBackendOnReset(nullptr, nullptr);
     SimBackendAttach(nullptr);
-    SaveFlash();
+    // A run that succeeded but whose flash was lost is no success.
+    const EFI_STATUS SaveStatus = SaveFlash();
+    if (Status == EFI_SUCCESS) Status = SaveStatus;
   }
   PoolFree(View.Memory);
   SimPlatformDestroy(gRun.Platform);
