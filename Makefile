@@ -2,7 +2,7 @@
 # `make test` builds everything and runs every test, `make efi` builds pchflash.efi.
 JOBS ?= 2
 
-.PHONY: all host asan efi test run bench format clean
+.PHONY: all host asan efi test run bench faults format clean
 
 all: host
 
@@ -33,6 +33,12 @@ bench:
 	cmake --preset host >/dev/null
 	cmake --build --preset host -j $(JOBS) --target pchflash_bench
 	build/host/bench/pchflash_bench
+
+# Every failure point of a write (and of a read) on the simulated platform, checked.
+faults:
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS) --target pchflash_faults
+	build/host/tools/pchflash_faults
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
