@@ -3,7 +3,9 @@
 // real shell on a FAT volume was seen to do: a missing file opens as
 // EFI_NOT_FOUND with a null handle, directories open, "NUL" is a sink without
 // file information, a new file starts with attribute 0 and gains ARCHIVE when
-// written, reads come back short at the end and empty at end of file.
+// written, reads come back short at the end and empty at end of file. Deleting
+// follows the UEFI Shell's contract for DeleteFile: the handle is closed in every
+// case, and a file that stays answers EFI_WARN_DELETE_FAILURE.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -585,6 +587,33 @@ EFI_STATUS EFIAPI ShellWriteFile(SHELL_FILE_HANDLE FileHandle, UINTN *BufferSize
   return EFI_SUCCESS;
 }
 
+// Closes the handle whatever happens, as the shell does, and deletes the file or
+// empty directory behind it; what cannot be deleted (the "NUL" sink, the root, a
+// directory with entries, a handle opened for reading, anything on a read-only
+// volume) stays and answers EFI_WARN_DELETE_FAILURE.
+EFI_STATUS EFIAPI ShellDeleteFile(SHELL_FILE_HANDLE FileHandle) {
+  HostFirmware::Impl &Model = ActiveModel();
+  CountCall(Model, "DeleteFile");
+  CheckShellTpl(Model, "DeleteFile");
+  ShellFile *File = FindFile(Model, FileHandle, "DeleteFile");
+  if (File == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (File->Fd >= 0) {
+    ::close(File->Fd);
+    File->Fd = -1;
+  }
+  std::error_code Error;
+  bool Deletable = !File->Nul && !File->Root && File->Writable && !Model.Config.ReadOnlyVolume &&
+                   (!File->Directory || fs::is_empty(File->Path, Error));
+  bool Deleted = Deletable && !Error && fs::remove(File->Path, Error) && !Error;
+  if (Deleted) {
+    Model.FileAttributes.erase(File->Path);
+  }
+  Model.Files.erase(FileHandle);
+  return Deleted ? EFI_SUCCESS : EFI_WARN_DELETE_FAILURE;
+}
+
 EFI_STATUS EFIAPI ShellGetFileSize(SHELL_FILE_HANDLE FileHandle, UINT64 *Size) {
   HostFirmware::Impl &Model = ActiveModel();
   CountCall(Model, "GetFileSize");
@@ -648,7 +677,7 @@ void InstallShellProtocol(HostFirmware::Impl &Model) {
   Shell.CreateFile = ShellCreateFile;
   Shell.ReadFile = ShellReadFile;
   Shell.WriteFile = ShellWriteFile;
-  Shell.DeleteFile = UnexpectedService<"Shell.DeleteFile">;
+  Shell.DeleteFile = ShellDeleteFile;
   Shell.DeleteFileByName = UnexpectedService<"Shell.DeleteFileByName">;
   Shell.GetFilePosition = UnexpectedService<"Shell.GetFilePosition">;
   Shell.SetFilePosition = UnexpectedService<"Shell.SetFilePosition">;

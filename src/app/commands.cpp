@@ -3,6 +3,7 @@
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
 #include "flash/hw_access.h"
+#include "flash/regs/descriptor.h"
 #include "flash/regs/rst_cnt.h"
 #include "flash/write_protection.h"
 #include "shell/console.h"
@@ -24,6 +25,16 @@ constexpr UINTN FlashBlockSize = 0x10000;
 constexpr UINTN MaxFlashBlocks = WholeFlashImageSize / FlashBlockSize;
 // BiosFlashRead reads at most the 8 MiB of the BIOS window per call.
 constexpr UINTN FlashReadPieceSize = 0x800000;
+// A block is read back a piece at a time into a buffer on the stack, so that
+// neither the image nor the comparison buffer is overwritten and no pool memory is
+// needed: the comparison buffer keeps the block's old contents for the check after
+// a failure.
+constexpr UINTN ReadBackPieceSize = 0x1000;
+
+// The processor fetches its first instruction 16 bytes below 4 GiB.
+constexpr UINT64 ResetVectorAddress = 0xFFFFFFF0;
+constexpr UINTN ResetVectorBytes = 16;
+constexpr UINT64 FourGiB = 0x100000000ULL;
 
 UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
 
@@ -32,6 +43,15 @@ VOID CloseImageFile(MainState *State) {
     FileClose(&State->File);
     State->File = nullptr;
   }
+}
+
+BOOLEAN AllBytesAre(const UINT8 *Bytes, UINTN Count, UINT8 Value) {
+  for (UINTN Index = 0; Index < Count; Index++) {
+    if (Bytes[Index] != Value) {
+      return FALSE;
+    }
+  }
+  return TRUE;
 }
 
 // ---- Read command ------------------------------------------------------------------
@@ -53,13 +73,70 @@ VOID CreateTargetFile(MainState *State, const CHAR16 *FileName, EFI_STATUS Exist
   }
 }
 
-// Writes the image once, from the start of the file the creating open made, and
-// closes it: a failing close may have lost the data, so it counts as well.
-EFI_STATUS SaveImage(MainState *State) {
+// The creating open also opens a file or directory that is already there (when
+// the existence test could not see it): the image only goes into an empty file,
+// which this run created. Anything else is closed untouched.
+BOOLEAN CheckTargetIsNew(MainState *State, const CHAR16 *FileName) {
+  if (State->File == nullptr) {
+    return TRUE;  // nothing to write into; the save reports why
+  }
+  UINT64 Size = 0;
+  UINT64 Attributes = 0;
+  EFI_STATUS Status = FileGetSize(State->File, &Size);
+  if (Status == EFI_SUCCESS) {
+    Status = FileGetAttributes(State->File, &Attributes);
+  }
+  if (Status != EFI_SUCCESS) {
+    ConsolePrint("Error!! File %s is %r\r\n", FileName, Status);
+    State->Status = Status;
+  } else if (Size != 0 || (Attributes & EFI_FILE_DIRECTORY) != 0) {
+    ConsolePrint("Error!! The file name is already exist!!\r\n");
+    State->Status = EFI_INVALID_PARAMETER;
+  } else {
+    return TRUE;
+  }
+  CloseImageFile(State);
+  return FALSE;
+}
+
+// Removes the file this run created, so that no name is left holding less than
+// a whole image. The handle is closed whatever the deletion answers.
+VOID DiscardTargetFile(MainState *State) {
+  if (State->File != nullptr) {
+    FileDelete(&State->File);
+    State->File = nullptr;
+  }
+}
+
+// Writes the image once, from the start of the new file. The file's size after
+// the write is checked as well: a write that reports success can still have left
+// less on the volume. Short, without a reason from the firmware, means the volume
+// had no room for the rest.
+EFI_STATUS WriteWholeImage(MainState *State) {
   UINTN ByteCount = State->ImageSize;
   EFI_STATUS Status = FileWrite(State->File, &ByteCount, State->ImageBuffer);
-  if (Status == EFI_SUCCESS && ByteCount != State->ImageSize) {
-    Status = EFI_DEVICE_ERROR;
+  if (EFI_ERROR(Status)) {
+    return Status;
+  }
+  UINT64 FileSize = 0;
+  EFI_STATUS SizeStatus = FileGetSize(State->File, &FileSize);
+  if (EFI_ERROR(SizeStatus)) {
+    return SizeStatus;
+  }
+  if (ByteCount != State->ImageSize || FileSize != State->ImageSize) {
+    return EFI_VOLUME_FULL;
+  }
+  return Status;
+}
+
+// Saves the image and closes the file; a failed or short save deletes it. A
+// failing close may have lost the data, so it counts as a failed save as well;
+// the file cannot be deleted then, as no handle is left.
+EFI_STATUS SaveImage(MainState *State) {
+  EFI_STATUS Status = WriteWholeImage(State);
+  if (EFI_ERROR(Status)) {
+    DiscardTargetFile(State);
+    return Status;
   }
   EFI_STATUS CloseStatus = FileClose(&State->File);
   State->File = nullptr;
@@ -76,6 +153,15 @@ EFI_STATUS SaveImage(MainState *State) {
 VOID CloseAndReset(MainState *State) {
   CloseImageFile(State);
   SystemReset();
+}
+
+// The shell opens a directory by name as well, and a read of it gives its
+// entries: those must never be taken for an image. A handle without file
+// information (the "NUL" device) is no directory.
+BOOLEAN IsDirectory(SHELL_FILE_HANDLE File) {
+  UINT64 Attributes = 0;
+  return FileGetAttributes(File, &Attributes) == EFI_SUCCESS &&
+         (Attributes & EFI_FILE_DIRECTORY) != 0;
 }
 
 VOID ReportFile(MainState *State, const CHAR16 *FileName, EFI_STATUS Status) {
@@ -133,12 +219,21 @@ BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
 }
 
 // Reads the current flash contents under the first Bytes of the image, in pieces
-// the BIOS-address read accepts. FALSE when any of it could not be read.
+// the BIOS-address read accepts. A piece that fails is read once more, since one
+// failed cycle should not cost the whole update; if it fails again, nothing is
+// known to compare with, and the write is refused before anything changed.
 BOOLEAN ReadCurrentContents(MainState *State, UINTN Bytes) {
   for (UINTN Done = 0; Done < Bytes;) {
     UINTN Piece = Smaller(Bytes - Done, FlashReadPieceSize);
-    if (BiosFlashRead(State->CompareBuffer + Done, State->WindowBase + Done, Piece) !=
-        EFI_SUCCESS) {
+    UINT8 *Buffer = State->CompareBuffer + Done;
+    UINT64 Address = State->WindowBase + Done;
+    EFI_STATUS Status = BiosFlashRead(Buffer, Address, Piece);
+    if (Status != EFI_SUCCESS) {
+      Status = BiosFlashRead(Buffer, Address, Piece);
+    }
+    if (Status != EFI_SUCCESS) {
+      ConsolePrint("\r\nError. The flash could not be read (%r). Nothing was changed.\r\n", Status);
+      State->Status = Status;
       return FALSE;
     }
     Done += Piece;
@@ -146,9 +241,25 @@ BOOLEAN ReadCurrentContents(MainState *State, UINTN Bytes) {
   return TRUE;
 }
 
-// Erases and programs one block, then reads it back. When the flash could not be
-// read before, a read-back that fails as well leaves the block unverified.
-EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, BOOLEAN FlashReadable) {
+// Reads the block at Offset back and compares it with Expected: EFI_DEVICE_ERROR
+// when it differs, the read's status when it cannot be read.
+EFI_STATUS CompareBlockWithFlash(MainState *State, UINTN Offset, const UINT8 *Expected) {
+  UINT8 Piece[ReadBackPieceSize];
+  for (UINTN Done = 0; Done < FlashBlockSize; Done += ReadBackPieceSize) {
+    EFI_STATUS Status = BiosFlashRead(Piece, State->WindowBase + Offset + Done, ReadBackPieceSize);
+    if (Status != EFI_SUCCESS) {
+      return Status;
+    }
+    if (MemCompare(Piece, Expected + Done, ReadBackPieceSize) != 0) {
+      return EFI_DEVICE_ERROR;
+    }
+  }
+  return EFI_SUCCESS;
+}
+
+// Erases and programs one block, then reads it back: a block counts as written
+// only when it reads back as the image.
+EFI_STATUS RewriteBlock(MainState *State, UINTN Offset) {
   UINT64 Address = State->WindowBase + Offset;
   const UINT8 *Image = State->ImageBuffer + Offset;
   EFI_STATUS Status = BiosFlashErase(Address, FlashBlockSize);
@@ -163,27 +274,21 @@ EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, BOOLEAN FlashReadable) {
   if (Length != FlashBlockSize) {
     return EFI_DEVICE_ERROR;
   }
-
-  // The comparison copy of this block is no longer needed: it takes the read-back.
-  UINT8 *ReadBack = State->CompareBuffer + Offset;
-  Status = BiosFlashRead(ReadBack, Address, FlashBlockSize);
-  if (Status != EFI_SUCCESS) {
-    return FlashReadable ? Status : EFI_SUCCESS;
-  }
-  if (MemCompare(ReadBack, Image, FlashBlockSize) != 0) {
-    return EFI_DEVICE_ERROR;
-  }
-  return EFI_SUCCESS;
+  return CompareBlockWithFlash(State, Offset, Image);
 }
 
-// Reads the image from the file; FALSE (with the message) when not all of it came.
+// Reads the image from the file; FALSE (with the message) when the read failed or
+// did not bring exactly the bytes the file holds (up to the image size). The
+// buffer is cleared first, so that no byte of an earlier use can pass for the image.
 BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
                       UINTN *ImageBytes) {
+  MemZero(State->ImageBuffer, State->ImageSize);
+  UINTN Expected = FileSize < State->ImageSize ? static_cast<UINTN>(FileSize) : State->ImageSize;
   UINTN ByteCount = State->ImageSize;
   EFI_STATUS Status = FileRead(State->File, &ByteCount, State->ImageBuffer);
-  if (Status == EFI_SUCCESS && ByteCount > State->ImageSize) {
+  if (Status == EFI_SUCCESS && ByteCount > Expected) {
     Status = EFI_BAD_BUFFER_SIZE;
-  } else if (Status == EFI_SUCCESS && ByteCount < Smaller(FileSize, State->ImageSize)) {
+  } else if (Status == EFI_SUCCESS && ByteCount < Expected) {
     Status = EFI_END_OF_FILE;
   }
   if (Status != EFI_SUCCESS) {
@@ -200,38 +305,73 @@ BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
 struct WritePlan {
   UINTN BlockCount;
   UINTN RewriteCount;
-  BOOLEAN FlashReadable;  // the current contents were read
   BOOLEAN Rewrite[MaxFlashBlocks];
 };
 
-// Completes a partial last block with what the flash holds there now; without the
-// current contents there is nothing sound to complete it with.
-BOOLEAN CompleteLastBlock(MainState *State, const CHAR16 *FileName, UINTN ImageBytes,
-                          const WritePlan *Plan) {
+// Completes a partial last block with what the flash holds there now.
+VOID CompleteLastBlock(MainState *State, UINTN ImageBytes, const WritePlan *Plan) {
   UINTN CoveredBytes = Plan->BlockCount * FlashBlockSize;
-  if (CoveredBytes == ImageBytes) {
-    return TRUE;
-  }
-  if (!Plan->FlashReadable) {
-    ConsolePrint("\r\n");
-    ReportFile(State, FileName, EFI_BAD_BUFFER_SIZE);
-    return FALSE;
-  }
   MemCopy(State->ImageBuffer + ImageBytes, State->CompareBuffer + ImageBytes,
           CoveredBytes - ImageBytes);
-  return TRUE;
 }
 
-// A block is never skipped on the strength of contents not read from the flash.
 VOID MarkDifferingBlocks(const MainState *State, WritePlan *Plan) {
   Plan->RewriteCount = 0;
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
     UINTN Offset = Block * FlashBlockSize;
     Plan->Rewrite[Block] =
-        !Plan->FlashReadable ||
         MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset, FlashBlockSize) != 0;
     Plan->RewriteCount += Plan->Rewrite[Block] ? 1 : 0;
   }
+}
+
+// Whether the image bytes of a block that starts at flash-linear Linear, inside
+// the descriptor, carry the descriptor signature.
+BOOLEAN BlockKeepsDescriptorSignature(const UINT8 *Block, UINT64 Linear) {
+  if (Linear > FLVALSIG_OFFSET) {
+    return FALSE;  // the block starts past the signature: nothing shows its bytes are a descriptor
+  }
+  UINT32 Signature = 0;
+  MemCopy(&Signature, Block + (FLVALSIG_OFFSET - Linear), sizeof(Signature));
+  return Signature == FLVALSIG;
+}
+
+// Without its descriptor the PCH does not boot from the flash: a block over the
+// first 4 KiB is only rewritten with bytes that are a descriptor themselves.
+BOOLEAN CheckDescriptorKept(MainState *State, const WritePlan *Plan) {
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    UINTN Offset = Block * FlashBlockSize;
+    UINT64 Linear = 0;
+    if (!Plan->Rewrite[Block] || !BiosAddressToFlashLinear(State->WindowBase + Offset, &Linear) ||
+        Linear >= FLASH_DESCRIPTOR_BYTES) {
+      continue;
+    }
+    if (!BlockKeepsDescriptorSignature(State->ImageBuffer + Offset, Linear)) {
+      ConsolePrint(
+          "\r\nError. The image would overwrite the flash descriptor with data that is not a "
+          "descriptor. Nothing was changed.\r\n");
+      State->Status = EFI_INVALID_PARAMETER;
+      return FALSE;
+    }
+  }
+  return TRUE;
+}
+
+// An image that reaches 4 GiB brings the processor's first instructions; blank
+// ones there (erased or zeroed) would leave a board that does not start.
+BOOLEAN CheckResetVector(MainState *State, const WritePlan *Plan) {
+  if (State->WindowBase + Plan->BlockCount * FlashBlockSize < FourGiB) {
+    return TRUE;
+  }
+  const UINT8 *Vector = State->ImageBuffer + (ResetVectorAddress - State->WindowBase);
+  if (!AllBytesAre(Vector, ResetVectorBytes, 0x00) &&
+      !AllBytesAre(Vector, ResetVectorBytes, 0xFF)) {
+    return TRUE;
+  }
+  ConsolePrint(
+      "\r\nError. The image has no reset vector in its last 16 bytes. Nothing was changed.\r\n");
+  State->Status = EFI_INVALID_PARAMETER;
+  return FALSE;
 }
 
 VOID RefuseOnThisPlatform(MainState *State, const CHAR8 *Reason, EFI_STATUS Status) {
@@ -306,32 +446,52 @@ BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
   return TRUE;
 }
 
-// Erases, programs and verifies the planned blocks, one dot each.
+// Whether the block still holds what the comparison read found in it; a block
+// that cannot be read back counts as changed.
+BOOLEAN BlockUnchanged(MainState *State, UINTN Offset) {
+  return CompareBlockWithFlash(State, Offset, State->CompareBuffer + Offset) == EFI_SUCCESS;
+}
+
+VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEAN NothingChanged) {
+  UINT64 Address = State->WindowBase + Offset;
+  if (NothingChanged) {
+    ConsolePrint("\r\nError. Writing the flash failed at 0x%x: %r. Nothing was changed.\r\n",
+                 Address, Status);
+  } else {
+    ConsolePrint(
+        "\r\nError!! Writing the flash failed at 0x%x: %r. Do not reset; run the command "
+        "again.\r\n",
+        Address, Status);
+  }
+  State->Status = Status;
+}
+
+// Erases, programs and verifies the planned blocks, one dot each. After a failure
+// on the first of them, the block read back tells whether the flash is still as
+// it was.
 BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
+  BOOLEAN Rewritten = FALSE;  // some block of this run was erased and programmed
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
     if (!Plan->Rewrite[Block]) {
       continue;
     }
     UINTN Offset = Block * FlashBlockSize;
-    EFI_STATUS Status = RewriteBlock(State, Offset, Plan->FlashReadable);
+    EFI_STATUS Status = RewriteBlock(State, Offset);
     if (Status != EFI_SUCCESS) {
-      ConsolePrint(
-          "\r\nError!! Writing the flash failed at 0x%x: %r. Do not reset; run the command "
-          "again.\r\n",
-          State->WindowBase + Offset, Status);
-      State->Status = Status;
+      ReportFailedBlock(State, Offset, Status, !Rewritten && BlockUnchanged(State, Offset));
       return FALSE;
     }
+    Rewritten = TRUE;
     ConsolePrint(".");
   }
   ConsolePrint(" completed.\r\n");
   return TRUE;
 }
 
-// Reads the image, compares it with the flash, checks the plan against the flash
-// protections, then erases and programs the blocks that differ. Returns TRUE when
-// the reset is to follow: after a completed run, and after a refusal that left the
-// flash untouched.
+// Reads the image, compares it with the flash, checks the plan against the image's
+// own sanity and the flash protections, then erases and programs the blocks that
+// differ. Returns TRUE when the reset is to follow: after a completed run, and
+// after a refusal of the file before the flash was read.
 BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) {
   UINTN ImageBytes = 0;
   if (!ReadImageFile(State, FileName, FileSize, &ImageBytes)) {
@@ -341,12 +501,14 @@ BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) 
 
   WritePlan Plan;
   Plan.BlockCount = (ImageBytes + FlashBlockSize - 1) / FlashBlockSize;
-  Plan.FlashReadable = ReadCurrentContents(State, Plan.BlockCount * FlashBlockSize);
-  if (!CompleteLastBlock(State, FileName, ImageBytes, &Plan)) {
-    return TRUE;
+  if (!ReadCurrentContents(State, Plan.BlockCount * FlashBlockSize)) {
+    CloseImageFile(State);
+    return FALSE;
   }
+  CompleteLastBlock(State, ImageBytes, &Plan);
   MarkDifferingBlocks(State, &Plan);
-  if (!CheckPlanWritable(State, &Plan) || !RewritePlannedBlocks(State, &Plan)) {
+  if (!CheckDescriptorKept(State, &Plan) || !CheckResetVector(State, &Plan) ||
+      !CheckPlanWritable(State, &Plan) || !RewritePlannedBlocks(State, &Plan)) {
     CloseImageFile(State);
     return FALSE;
   }
@@ -371,18 +533,23 @@ VOID ReadCommand(MainState *State) {
   }
   EFI_STATUS NoHandleStatus = EFI_SUCCESS;
   CreateTargetFile(State, FileName, ExistStatus, &NoHandleStatus);
+  if (!CheckTargetIsNew(State, FileName)) {
+    return;
+  }
 
   ConsolePrint("Now start read SPI, wait a minute...\r\n");
-  // Zero-filled first, so a failing read leaves no stale pool memory for the file.
-  MemZero(State->ImageBuffer, State->ImageSize);
   EFI_STATUS ReadStatus = BiosFlashRead(State->ImageBuffer, State->WindowBase, State->ImageSize);
   ConsolePrint("Read SPI is %r.\r\n", ReadStatus);
+  // A file of a read that failed part-way would look like a backup and is none.
+  if (ReadStatus != EFI_SUCCESS) {
+    DiscardTargetFile(State);
+    ConsolePrint("Error. The BIOS could not be read; no file was saved.\r\n");
+    State->Status = ReadStatus;
+    return;
+  }
 
-  EFI_STATUS SaveStatus = State->File != nullptr ? SaveImage(State) : NoHandleStatus;
-  ConsolePrint("Save to file is %r.\r\n", SaveStatus);
-
-  // A saved file of a failed read is no good backup: the exit status says so.
-  State->Status = EFI_ERROR(ReadStatus) ? ReadStatus : SaveStatus;
+  State->Status = State->File != nullptr ? SaveImage(State) : NoHandleStatus;
+  ConsolePrint("Save to file is %r.\r\n", State->Status);
 }
 
 VOID WriteCommand(MainState *State) {
@@ -397,7 +564,9 @@ VOID WriteCommand(MainState *State) {
   }
 
   UINTN PrintedSize = DefaultImageSize;
-  if (SizeStatus == EFI_SUCCESS && FileSize == WholeFlashImageSize) {
+  if (Status == EFI_SUCCESS && IsDirectory(State->File)) {
+    Status = EFI_UNSUPPORTED;
+  } else if (SizeStatus == EFI_SUCCESS && FileSize == WholeFlashImageSize) {
     if (!EnterWholeFlashMode(State, &Status)) {
       return;
     }

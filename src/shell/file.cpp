@@ -96,3 +96,33 @@ EFI_STATUS FileGetSize(SHELL_FILE_HANDLE FileHandle, UINT64 *Size) {
   }
   return gShell.GetFileSize(FileHandle, Size);
 }
+
+EFI_STATUS FileGetAttributes(SHELL_FILE_HANDLE FileHandle, UINT64 *Attributes) {
+  if (gShell.GetFileInfo == nullptr) {
+    return EFI_NOT_FOUND;
+  }
+  EFI_FILE_INFO *Info = gShell.GetFileInfo(FileHandle);
+  if (Info == nullptr) {
+    return EFI_DEVICE_ERROR;
+  }
+  *Attributes = Info->Attribute;
+  PoolFree(Info);
+  return EFI_SUCCESS;
+}
+
+// A shell without the delete service still gets the handle back: the file then
+// stays, as after any deletion that fails.
+EFI_STATUS FileDelete(SHELL_FILE_HANDLE *FileHandle) {
+  if (FileHandle == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  EFI_SHELL_PROTOCOL *Shell = gShell.Shell;
+  if (Shell == nullptr || Shell->DeleteFile == nullptr) {
+    if (gShell.CloseFile == nullptr) {
+      return EFI_NOT_FOUND;
+    }
+    gShell.CloseFile(*FileHandle);
+    return EFI_WARN_DELETE_FAILURE;
+  }
+  return Shell->DeleteFile(*FileHandle);
+}

@@ -343,6 +343,8 @@ typedef EFI_STATUS(EFIAPI *EFI_SHELL_READ_FILE)(SHELL_FILE_HANDLE FileHandle, UI
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_WRITE_FILE)(SHELL_FILE_HANDLE FileHandle, UINTN *BufferSize,
                                                  VOID *Buffer);
 typedef EFI_STATUS(EFIAPI *EFI_SHELL_GET_FILE_SIZE)(SHELL_FILE_HANDLE FileHandle, UINT64 *Size);
+// Closes the handle in every case; EFI_WARN_DELETE_FAILURE when the file stays.
+typedef EFI_STATUS(EFIAPI *EFI_SHELL_DELETE_FILE)(SHELL_FILE_HANDLE FileHandle);
 typedef VOID(EFIAPI *EFI_SHELL_ENABLE_PAGE_BREAK)(VOID);
 
 struct EFI_SHELL_PROTOCOL {
@@ -375,7 +377,7 @@ struct EFI_SHELL_PROTOCOL {
   EFI_SHELL_CREATE_FILE CreateFile;
   EFI_SHELL_READ_FILE ReadFile;
   EFI_SHELL_WRITE_FILE WriteFile;
-  EFI_UNUSED_SERVICE DeleteFile;
+  EFI_SHELL_DELETE_FILE DeleteFile;
   EFI_UNUSED_SERVICE DeleteFileByName;
   EFI_UNUSED_SERVICE GetFilePosition;
   EFI_UNUSED_SERVICE SetFilePosition;
@@ -494,6 +496,7 @@ static_assert(offsetof(EFI_SHELL_PROTOCOL, CloseFile) == 200, "CloseFile");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, CreateFile) == 208, "CreateFile");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, ReadFile) == 216, "ReadFile");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, WriteFile) == 224, "WriteFile");
+static_assert(offsetof(EFI_SHELL_PROTOCOL, DeleteFile) == 232, "DeleteFile");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, GetFileSize) == 288, "GetFileSize");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, MajorVersion) == 320, "MajorVersion");
 static_assert(offsetof(EFI_SHELL_PROTOCOL, GetEnvEx) == 352, "GetEnvEx");

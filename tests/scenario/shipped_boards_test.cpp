@@ -66,12 +66,12 @@ const BoardCase Boards[] = {
      true,
      ThreeBlocksDone,
      EFI_SUCCESS},
-    {"no descriptor",
+    {"no descriptor: the flash cannot be read, so there is nothing to compare with",
      [](SimConfig &C) { C.NoDescriptor = true; },
      {},
      false,
-     Refused("no flash descriptor"),
-     EFI_UNSUPPORTED},
+     "\r\nError. The flash could not be read (Invalid Parameter). Nothing was changed.\r\n",
+     EFI_INVALID_PARAMETER},
     {"VSCC left valid and unlocked",
      [](SimConfig &C) { C.VsccUnlocked = true; },
      {},
@@ -137,6 +137,7 @@ TEST_P(ShippedBoard, ReadSavesTheWindowAndWriteCompletesOrIsRefusedUntouched) {
       EXPECT_TRUE(Board.GetFile("backup.bin") == Board.Window());
     } else {
       EXPECT_NE(Read.Status, EFI_SUCCESS);
+      EXPECT_FALSE(Board.Exists("backup.bin"));
     }
 
     Bytes Before = Board.Flash();

@@ -119,6 +119,24 @@ TEST_F(ShellFileTest, ReadOnlyVolumeRefusesTheCreatingOpen) {
   EXPECT_FALSE(std::filesystem::exists(Volume.Path() / "new.bin"));
 }
 
+// A shell without the delete service still gets the handle back; the file stays.
+TEST_F(ShellFileTest, DeleteRemovesTheFileAndAlwaysClosesTheHandle) {
+  const UINT64 Create = EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
+  for (bool DeleteService : {true, false}) {
+    SHELL_FILE_HANDLE Handle = nullptr;
+    ASSERT_EQ(FileOpenByName(u"new.bin", &Handle, Create, 0), EFI_SUCCESS);
+    EFI_SHELL_DELETE_FILE Saved = gShell.Shell->DeleteFile;
+    if (!DeleteService) {
+      gShell.Shell->DeleteFile = nullptr;
+    }
+    EXPECT_EQ(FileDelete(&Handle), DeleteService ? EFI_SUCCESS : EFI_WARN_DELETE_FAILURE);
+    gShell.Shell->DeleteFile = Saved;
+    EXPECT_EQ(std::filesystem::exists(Volume.Path() / "new.bin"), !DeleteService);
+    EXPECT_EQ(Firmware->OpenFileHandles(), 0u);
+    std::filesystem::remove(Volume.Path() / "new.bin");
+  }
+}
+
 TEST_F(ShellFileTest, WithoutABoundShellEveryOperationIsNotFound) {
   std::ofstream(Volume.Path() / "there.bin", std::ios::binary) << "x";
   UnbindShell(Firmware->ImageHandle());

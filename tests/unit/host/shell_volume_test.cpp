@@ -321,3 +321,41 @@ TEST_F(ShellVolume, EachFaultHitsTheFirstCallOfItsKindAndDoesNothingElse) {
   EXPECT_EQ(Shell->CloseFile(In), EFI_SUCCESS);
   EXPECT_EQ(Shell->CloseFile(Out), EFI_SUCCESS);
 }
+
+// DeleteFile as the UEFI Shell defines it: the handle is closed in every case,
+// and what cannot be deleted stays with EFI_WARN_DELETE_FAILURE.
+TEST_F(ShellVolume, DeleteFileClosesTheHandleInEveryCaseAndDeletesWhatItMay) {
+  WriteHostFile(Volume.Path() / "old.bin", "old contents");
+  fs::create_directory(Volume.Path() / "full");
+  WriteHostFile(Volume.Path() / "full" / "inner.bin", "i");
+  struct Case {
+    const char16_t *Name;
+    UINT64 Mode;
+    bool Directory;  // made with CreateFile and the directory attribute
+    EFI_STATUS Expected;
+    const char *Left;  // what must stay on the volume, or null when nothing does
+  };
+  const Case Cases[] = {
+      {u"new.bin", Create, false, EFI_SUCCESS, nullptr},
+      {u"old.bin", ReadWrite, false, EFI_SUCCESS, nullptr},
+      {u"empty", Create, true, EFI_SUCCESS, nullptr},
+      {u"old2.bin", Read, false, EFI_WARN_DELETE_FAILURE, "old2.bin"},
+      {u"full", Create, true, EFI_WARN_DELETE_FAILURE, "full"},
+      {u"NUL", Create, false, EFI_WARN_DELETE_FAILURE, nullptr},
+  };
+  WriteHostFile(Volume.Path() / "old2.bin", "kept");
+  Start();
+  for (const Case &C : Cases) {
+    SHELL_FILE_HANDLE File = nullptr;
+    EFI_STATUS Opened = C.Directory ? Shell->CreateFile(C.Name, EFI_FILE_DIRECTORY, &File)
+                                    : Open(C.Name, C.Mode, &File);
+    ASSERT_EQ(Opened, EFI_SUCCESS) << HostUcs2ToUtf8(C.Name);
+    EXPECT_EQ(Shell->DeleteFile(File), C.Expected) << HostUcs2ToUtf8(C.Name);
+    EXPECT_EQ(Model->OpenFileHandles(), 0u) << HostUcs2ToUtf8(C.Name);
+    EXPECT_EQ(fs::exists(Volume.Path() / HostUcs2ToUtf8(C.Name)), C.Left != nullptr)
+        << HostUcs2ToUtf8(C.Name);
+  }
+  EXPECT_EQ(ReadHostFile(Volume.Path() / "old2.bin"), "kept");
+  EXPECT_EQ(ReadHostFile(Volume.Path() / "full" / "inner.bin"), "i");
+  EXPECT_EQ(Model->UnexpectedCalls(), 0u);
+}
