@@ -123,11 +123,13 @@ struct Target {
   // platform's are swept in full, the others' are thinned to keep the campaign near
   // ten minutes.
   uint32_t Stride[2];
+  uint32_t FirstErase;  // hardware cycle number of a fault-free run's first erase
 };
 
 Target MakeTarget(const std::string &Name, const std::string &SimOptions, SimConfig Config,
                   uint32_t ImageSize, std::vector<uint32_t> ChangedOffsets) {
-  Target T{Name, SimOptions, Config, ImageSize, std::move(ChangedOffsets), {}, {}, {}, 0, {1, 1}};
+  Target T{Name, SimOptions, Config, ImageSize, std::move(ChangedOffsets), {}, {},
+           {},   0,          {1, 1}, 0};
   T.OldFlash.resize(SimConfigFlashSize(&Config));
   SimGenerateImage(&Config, T.OldFlash.data());
   const uint32_t Covered = ImageSize == WholeFlashSize ? WholeFlashSize : WindowSize;
@@ -293,17 +295,23 @@ std::string OneLine(std::string Text) {
 }
 
 // The rules every -w run must keep; returns what broke, or "" when all held.
-std::string CheckWriteRun(const Target &T, const ScratchDirectory &Volume, SimPlatform *Platform,
-                          const AppRun &Run) {
+std::string CheckWriteRun(const Target &T, const Fault &F, const ScratchDirectory &Volume,
+                          SimPlatform *Platform, const AppRun &Run) {
   const Bytes Flash(SimFlashData(Platform), SimFlashData(Platform) + SimFlashSize(Platform));
   const bool PowerLost = SimInterrupted(Platform);
   const bool Reset = SimGetReset(Platform) != SimResetNone;
   const std::string Console = "console \"" + OneLine(Run.Console) + "\"";
 
   if (Run.Status == EFI_SUCCESS && !PowerLost) {
-    if (Flash != T.NewFlash)
+    if (Flash != T.NewFlash) {
       return "reported Success but the flash does not hold the image; " + Console;
+    }
     if (!Reset) return "reported Success without the reset";
+    // From the first erase on, every cycle is an erase, a program or a read-back
+    // that the result depends on.
+    const bool FailedInWrite = F.FailCycle != 0 && F.FailCycle >= T.FirstErase &&
+                               SimGetCounters(Platform)->HwCyclesFailed != 0;
+    if (FailedInWrite) return "a failed cycle of the write was reported as Success; " + Console;
   }
   if (EFI_ERROR(Run.Status) && !PowerLost && Reset) {
     if (StartedEraseCycles(Platform) != 0) return "reset after a failed write; " + Console;
@@ -375,7 +383,7 @@ RunResult RunWrite(const Target &T, const Fault &F) {
   PlatformPointer Platform = CreatePlatform(Config, T.OldFlash);
   AppRun Run =
       RunApp({"-w", "image.bin"}, FirmwareFor(Volume.Path(), F, Platform.get()), Platform.get());
-  Result.Problem = CheckWriteRun(T, Volume, Platform.get(), Run);
+  Result.Problem = CheckWriteRun(T, F, Volume, Platform.get(), Run);
   const bool Completed = Run.Status == EFI_SUCCESS && !SimInterrupted(Platform.get());
   if (Result.Problem.empty() && !Completed) {
     Result.Problem = CheckRerunConverges(T, Volume, Platform.get());
@@ -588,8 +596,10 @@ struct Plan {
   uint32_t RestPowerLoss;
 };
 
-void CampaignForWrite(const Target &T, const Plan &Run, std::vector<Family> *Table) {
-  Profile P = ProfileRun(T, {"-w", "image.bin"});
+void CampaignForWrite(const Target &Unprobed, const Plan &Run, std::vector<Family> *Table) {
+  Profile P = ProfileRun(Unprobed, {"-w", "image.bin"});
+  Target T = Unprobed;
+  T.FirstErase = FirstEraseCycle(P);
   uint32_t Full = 0;
   const uint32_t Stride = T.Stride[Run.Sample ? 1 : 0];
   const uint32_t Step = Run.Sample ? Stride / 50 : 1;  // of allocations
@@ -602,9 +612,15 @@ void CampaignForWrite(const Target &T, const Plan &Run, std::vector<Family> *Tab
   Cycles.Name = T.Name + " -w fail-cycle";
   std::vector<uint32_t> Points = FailCyclePoints(P, Run.RestFailCycles, &Full);
   Points = Thin(Points, Stride);
+  // Every erase stays in a thinned sweep too: a block is at its most exposed there.
+  for (uint32_t N = 1; N <= P.Types.size() && Stride != SampleOnlyEnds; N++) {
+    if (IsErase(P.Types[N - 1])) Points.push_back(N);
+  }
+  SortUnique(&Points);
   Cycles.Coverage = "of " + std::to_string(P.Types.size()) + " cycles: every one before the data " +
                     "read, every erase, the whole first block (" + std::to_string(Full) + ") + " +
-                    std::to_string(Run.RestFailCycles) + " spread over the rest" + Every;
+                    std::to_string(Run.RestFailCycles) + " spread over the rest" + Every +
+                    (Stride > 1 && Stride != SampleOnlyEnds ? ", every erase kept" : "");
   for (uint32_t N : Points) {
     Fault F;
     F.FailCycle = N;
