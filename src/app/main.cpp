@@ -12,10 +12,7 @@
 namespace {
 
 VOID ReleaseMainState(MainState *State) {
-  if (State->File != nullptr) {
-    FileClose(&State->File);
-    State->File = nullptr;
-  }
+  CloseImageFile(State);
   FreeParamList(State->Params);
   State->Params = nullptr;
   if (State->ImageBuffer != nullptr) {
@@ -57,6 +54,13 @@ VOID Dispatch(MainState *State) {
 }
 
 }  // namespace
+
+VOID CloseImageFile(MainState *State) {
+  if (State->File != nullptr) {
+    FileClose(&State->File);
+    State->File = nullptr;
+  }
+}
 
 extern "C" EFI_STATUS EFIAPI ModuleEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   StartEnvironment(ImageHandle, SystemTable);

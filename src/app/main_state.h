@@ -18,3 +18,6 @@ struct MainState {
   VOID *FullFlashPrepare;  // the platform's full-flash protocol interface
   EFI_STATUS Status;
 };
+
+// Closes the command's file, if one is open.
+VOID CloseImageFile(MainState *State);

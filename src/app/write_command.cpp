@@ -1,9 +1,10 @@
+// The write command: an image compared with the flash block by block, only the
+// blocks that differ erased, programmed and read back, then the platform reset.
 #include "app/commands.h"
-
+#include "app/write_checks.h"
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
 #include "flash/hw_access.h"
-#include "flash/regs/descriptor.h"
 #include "flash/regs/rst_cnt.h"
 #include "flash/write_protection.h"
 #include "shell/console.h"
@@ -12,17 +13,7 @@
 
 namespace {
 
-constexpr UINT64 OpenForRead = EFI_FILE_MODE_READ;
-constexpr UINT64 CreateForReadWrite =
-    EFI_FILE_MODE_CREATE | EFI_FILE_MODE_READ | EFI_FILE_MODE_WRITE;
-
-// A whole-flash image: the 16 MiB flash laid out so that it ends at 4 GiB.
-constexpr UINTN WholeFlashImageSize = 0x1000000;
 constexpr UINT64 WholeFlashWindowBase = 0xFF000000;
-
-// Comparison, erase and program all work on 64 KiB blocks.
-constexpr UINTN FlashBlockSize = 0x10000;
-constexpr UINTN MaxFlashBlocks = WholeFlashImageSize / FlashBlockSize;
 // BiosFlashRead reads at most the 8 MiB of the BIOS window per call.
 constexpr UINTN FlashReadPieceSize = 0x800000;
 // A block is read back a piece at a time into a buffer on the stack, so that
@@ -31,122 +22,7 @@ constexpr UINTN FlashReadPieceSize = 0x800000;
 // a failure.
 constexpr UINTN ReadBackPieceSize = 0x1000;
 
-// The processor fetches its first instruction 16 bytes below 4 GiB.
-constexpr UINT64 ResetVectorAddress = 0xFFFFFFF0;
-constexpr UINTN ResetVectorBytes = 16;
-constexpr UINT64 FourGiB = 0x100000000ULL;
-
 UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
-
-VOID CloseImageFile(MainState *State) {
-  if (State->File != nullptr) {
-    FileClose(&State->File);
-    State->File = nullptr;
-  }
-}
-
-BOOLEAN AllBytesAre(const UINT8 *Bytes, UINTN Count, UINT8 Value) {
-  for (UINTN Index = 0; Index < Count; Index++) {
-    if (Bytes[Index] != Value) {
-      return FALSE;
-    }
-  }
-  return TRUE;
-}
-
-// ---- Read command ------------------------------------------------------------------
-
-// Creates the target file. The image is only ever written into a file that this
-// run created; NoHandleStatus says why, when there is no such handle.
-VOID CreateTargetFile(MainState *State, const CHAR16 *FileName, EFI_STATUS ExistStatus,
-                      EFI_STATUS *NoHandleStatus) {
-  State->File = nullptr;
-  *NoHandleStatus = ExistStatus;
-  if (ExistStatus == EFI_NOT_FOUND) {
-    *NoHandleStatus = FileOpenByName(FileName, &State->File, CreateForReadWrite, 0);
-  } else {
-    ConsolePrint("Error!! File %s is %r\r\n", FileName, ExistStatus);
-  }
-  // A status that is no error cannot explain a missing handle.
-  if (!EFI_ERROR(*NoHandleStatus)) {
-    *NoHandleStatus = EFI_DEVICE_ERROR;
-  }
-}
-
-// The creating open also opens a file or directory that is already there (when
-// the existence test could not see it): the image only goes into an empty file,
-// which this run created. Anything else is closed untouched.
-BOOLEAN CheckTargetIsNew(MainState *State, const CHAR16 *FileName) {
-  if (State->File == nullptr) {
-    return TRUE;  // nothing to write into; the save reports why
-  }
-  UINT64 Size = 0;
-  UINT64 Attributes = 0;
-  EFI_STATUS Status = FileGetSize(State->File, &Size);
-  if (Status == EFI_SUCCESS) {
-    Status = FileGetAttributes(State->File, &Attributes);
-  }
-  if (Status != EFI_SUCCESS) {
-    ConsolePrint("Error!! File %s is %r\r\n", FileName, Status);
-    State->Status = Status;
-  } else if (Size != 0 || (Attributes & EFI_FILE_DIRECTORY) != 0) {
-    ConsolePrint("Error!! The file name is already exist!!\r\n");
-    State->Status = EFI_INVALID_PARAMETER;
-  } else {
-    return TRUE;
-  }
-  CloseImageFile(State);
-  return FALSE;
-}
-
-// Removes the file this run created, so that no name is left holding less than
-// a whole image. The handle is closed whatever the deletion answers.
-VOID DiscardTargetFile(MainState *State) {
-  if (State->File != nullptr) {
-    FileDelete(&State->File);
-    State->File = nullptr;
-  }
-}
-
-// Writes the image once, from the start of the new file. The file's size after
-// the write is checked as well: a write that reports success can still have left
-// less on the volume. Short, without a reason from the firmware, means the volume
-// had no room for the rest.
-EFI_STATUS WriteWholeImage(MainState *State) {
-  UINTN ByteCount = State->ImageSize;
-  EFI_STATUS Status = FileWrite(State->File, &ByteCount, State->ImageBuffer);
-  if (EFI_ERROR(Status)) {
-    return Status;
-  }
-  UINT64 FileSize = 0;
-  EFI_STATUS SizeStatus = FileGetSize(State->File, &FileSize);
-  if (EFI_ERROR(SizeStatus)) {
-    return SizeStatus;
-  }
-  if (ByteCount != State->ImageSize || FileSize != State->ImageSize) {
-    return EFI_VOLUME_FULL;
-  }
-  return Status;
-}
-
-// Saves the image and closes the file; a failed or short save deletes it. A
-// failing close may have lost the data, so it counts as a failed save as well;
-// the file cannot be deleted then, as no handle is left.
-EFI_STATUS SaveImage(MainState *State) {
-  EFI_STATUS Status = WriteWholeImage(State);
-  if (EFI_ERROR(Status)) {
-    DiscardTargetFile(State);
-    return Status;
-  }
-  EFI_STATUS CloseStatus = FileClose(&State->File);
-  State->File = nullptr;
-  if (Status == EFI_SUCCESS && EFI_ERROR(CloseStatus)) {
-    Status = CloseStatus;
-  }
-  return Status;
-}
-
-// ---- Write command -----------------------------------------------------------------
 
 // The reset that ends every path of the write command that did not touch the flash
 // or that completed it.
@@ -300,14 +176,6 @@ BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
   return TRUE;
 }
 
-// The blocks of one write: which of them differ from the flash and are to be
-// erased and programmed.
-struct WritePlan {
-  UINTN BlockCount;
-  UINTN RewriteCount;
-  BOOLEAN Rewrite[MaxFlashBlocks];
-};
-
 // Completes a partial last block with what the flash holds there now.
 VOID CompleteLastBlock(MainState *State, UINTN ImageBytes, const WritePlan *Plan) {
   UINTN CoveredBytes = Plan->BlockCount * FlashBlockSize;
@@ -323,127 +191,6 @@ VOID MarkDifferingBlocks(const MainState *State, WritePlan *Plan) {
         MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset, FlashBlockSize) != 0;
     Plan->RewriteCount += Plan->Rewrite[Block] ? 1 : 0;
   }
-}
-
-// Whether the image bytes of a block that starts at flash-linear Linear, inside
-// the descriptor, carry the descriptor signature.
-BOOLEAN BlockKeepsDescriptorSignature(const UINT8 *Block, UINT64 Linear) {
-  if (Linear > FLVALSIG_OFFSET) {
-    return FALSE;  // the block starts past the signature: nothing shows its bytes are a descriptor
-  }
-  UINT32 Signature = 0;
-  MemCopy(&Signature, Block + (FLVALSIG_OFFSET - Linear), sizeof(Signature));
-  return Signature == FLVALSIG;
-}
-
-// Without its descriptor the PCH does not boot from the flash: a block over the
-// first 4 KiB is only rewritten with bytes that are a descriptor themselves.
-BOOLEAN CheckDescriptorKept(MainState *State, const WritePlan *Plan) {
-  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
-    UINTN Offset = Block * FlashBlockSize;
-    UINT64 Linear = 0;
-    if (!Plan->Rewrite[Block] || !BiosAddressToFlashLinear(State->WindowBase + Offset, &Linear) ||
-        Linear >= FLASH_DESCRIPTOR_BYTES) {
-      continue;
-    }
-    if (!BlockKeepsDescriptorSignature(State->ImageBuffer + Offset, Linear)) {
-      ConsolePrint(
-          "\r\nError. The image would overwrite the flash descriptor with data that is not a "
-          "descriptor. Nothing was changed.\r\n");
-      State->Status = EFI_INVALID_PARAMETER;
-      return FALSE;
-    }
-  }
-  return TRUE;
-}
-
-// An image that reaches 4 GiB brings the processor's first instructions; blank
-// ones there (erased or zeroed) would leave a board that does not start.
-BOOLEAN CheckResetVector(MainState *State, const WritePlan *Plan) {
-  if (State->WindowBase + Plan->BlockCount * FlashBlockSize < FourGiB) {
-    return TRUE;
-  }
-  const UINT8 *Vector = State->ImageBuffer + (ResetVectorAddress - State->WindowBase);
-  if (!AllBytesAre(Vector, ResetVectorBytes, 0x00) &&
-      !AllBytesAre(Vector, ResetVectorBytes, 0xFF)) {
-    return TRUE;
-  }
-  ConsolePrint(
-      "\r\nError. The image has no reset vector in its last 16 bytes. Nothing was changed.\r\n");
-  State->Status = EFI_INVALID_PARAMETER;
-  return FALSE;
-}
-
-VOID RefuseOnThisPlatform(MainState *State, const CHAR8 *Reason, EFI_STATUS Status) {
-  ConsolePrint(
-      "\r\nError. The flash cannot be written on this platform: %a. Nothing was changed.\r\n",
-      Reason);
-  State->Status = Status;
-}
-
-// What keeps the whole platform from taking writes, whatever the blocks.
-BOOLEAN CheckPlatform(MainState *State) {
-  PlatformWriteCheck Check;
-  CheckPlatformWritable(&Check);
-  CHAR8 ChipReason[64];
-  switch (Check.Refusal) {
-    case PlatformWritable:
-      return TRUE;
-    case PlatformNoDescriptor:
-      RefuseOnThisPlatform(State, "no flash descriptor", Check.Status);
-      return FALSE;
-    case PlatformBiosWritesNeedSmm:
-      RefuseOnThisPlatform(State, "BIOS writes are limited to SMM (EISS)", Check.Status);
-      return FALSE;
-    case PlatformBiosWriteLocked:
-      RefuseOnThisPlatform(State, "BIOS writes are locked (BIOSWE)", Check.Status);
-      return FALSE;
-    case PlatformChipProtected:
-      FormatInto(ChipReason, sizeof(ChipReason),
-                 "the flash chip is write-protected (status 0x%02X)",
-                 static_cast<UINT32>(Check.ChipStatus));
-      RefuseOnThisPlatform(State, ChipReason, Check.Status);
-      return FALSE;
-    case PlatformChipStatusUnreadable:
-      RefuseOnThisPlatform(State, "the flash chip's status could not be read", Check.Status);
-      return FALSE;
-  }
-  return FALSE;
-}
-
-// Every block to rewrite must be erasable with an opcode the controller holds.
-BOOLEAN CheckPlanErasable(MainState *State, const WritePlan *Plan) {
-  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
-    UINT64 Address = State->WindowBase + Block * FlashBlockSize;
-    if (Plan->Rewrite[Block] && !FlashRangeErasable(Address, FlashBlockSize)) {
-      RefuseOnThisPlatform(State, "the flash controller has no valid erase opcode (VSCC)",
-                           EFI_UNSUPPORTED);
-      return FALSE;
-    }
-  }
-  return TRUE;
-}
-
-// Refuses before the first erase rather than stop half-way at a protected block,
-// or at the first erase of a platform that takes no writes at all.
-BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
-  if (Plan->RewriteCount == 0) {
-    return TRUE;
-  }
-  if (!CheckPlatform(State) || !CheckPlanErasable(State, Plan)) {
-    return FALSE;
-  }
-  WriteProtectionMap Protection;
-  ReadWriteProtection(&Protection);
-  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
-    UINT64 Address = State->WindowBase + Block * FlashBlockSize;
-    if (Plan->Rewrite[Block] && !FlashRangeWritable(&Protection, Address, FlashBlockSize)) {
-      ConsolePrint("\r\nError. Flash is write-protected at 0x%x.\r\n", Address);
-      State->Status = EFI_WRITE_PROTECTED;
-      return FALSE;
-    }
-  }
-  return TRUE;
 }
 
 // Whether the block still holds what the comparison read found in it; a block
@@ -517,45 +264,10 @@ BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) 
 
 }  // namespace
 
-VOID ReadCommand(MainState *State) {
-  const CHAR16 *FileName = GetPositionalValue(State->Params, 1);
-
-  // The existence test also sees directories.
-  SHELL_FILE_HANDLE Existing = nullptr;
-  EFI_STATUS ExistStatus = FileOpenByName(FileName, &Existing, OpenForRead, 0);
-  if (Existing != nullptr) {
-    FileClose(&Existing);
-  }
-  if (ExistStatus == EFI_SUCCESS) {
-    ConsolePrint("Error!! The file name is already exist!!\r\n");
-    State->Status = EFI_INVALID_PARAMETER;
-    return;
-  }
-  EFI_STATUS NoHandleStatus = EFI_SUCCESS;
-  CreateTargetFile(State, FileName, ExistStatus, &NoHandleStatus);
-  if (!CheckTargetIsNew(State, FileName)) {
-    return;
-  }
-
-  ConsolePrint("Now start read SPI, wait a minute...\r\n");
-  EFI_STATUS ReadStatus = BiosFlashRead(State->ImageBuffer, State->WindowBase, State->ImageSize);
-  ConsolePrint("Read SPI is %r.\r\n", ReadStatus);
-  // A file of a read that failed part-way would look like a backup and is none.
-  if (ReadStatus != EFI_SUCCESS) {
-    DiscardTargetFile(State);
-    ConsolePrint("Error. The BIOS could not be read; no file was saved.\r\n");
-    State->Status = ReadStatus;
-    return;
-  }
-
-  State->Status = State->File != nullptr ? SaveImage(State) : NoHandleStatus;
-  ConsolePrint("Save to file is %r.\r\n", State->Status);
-}
-
 VOID WriteCommand(MainState *State) {
   const CHAR16 *FileName = GetPositionalValue(State->Params, 1);
   State->File = nullptr;
-  EFI_STATUS Status = FileOpenByName(FileName, &State->File, OpenForRead, 0);
+  EFI_STATUS Status = FileOpenByName(FileName, &State->File, EFI_FILE_MODE_READ, 0);
 
   UINT64 FileSize = 0;
   EFI_STATUS SizeStatus = EFI_NOT_FOUND;

@@ -1,0 +1,25 @@
+// The checks of a write plan before its first erase: the image must leave a board
+// that boots, and the platform and the flash protections must take every block.
+#pragma once
+
+#include "app/main_state.h"
+#include "uefi/uefi.h"
+
+// A whole-flash image: the 16 MiB flash laid out so that it ends at 4 GiB.
+constexpr UINTN WholeFlashImageSize = 0x1000000;
+// Comparison, erase and program all work on 64 KiB blocks.
+constexpr UINTN FlashBlockSize = 0x10000;
+constexpr UINTN MaxFlashBlocks = WholeFlashImageSize / FlashBlockSize;
+
+// The blocks of one write: which of them differ from the flash and are to be
+// erased and programmed.
+struct WritePlan {
+  UINTN BlockCount;
+  UINTN RewriteCount;
+  BOOLEAN Rewrite[MaxFlashBlocks];
+};
+
+// Each check prints its refusal, sets the command's status and returns FALSE.
+BOOLEAN CheckDescriptorKept(MainState *State, const WritePlan *Plan);
+BOOLEAN CheckResetVector(MainState *State, const WritePlan *Plan);
+BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan);
