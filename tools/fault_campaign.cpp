@@ -605,13 +605,14 @@ void CampaignForWrite(const Target &Unprobed, const Plan &Run, std::vector<Famil
   const uint32_t Step = Run.Sample ? Stride / 50 : 1;  // of allocations
   const std::string Every = Stride == 1 ? ""
                             : Stride == SampleOnlyEnds
-                                ? " (first and last only)"
+                                ? " (the first only)"
                                 : " (every " + std::to_string(Stride) + "th run)";
 
   Family Cycles;
   Cycles.Name = T.Name + " -w fail-cycle";
   std::vector<uint32_t> Points = FailCyclePoints(P, Run.RestFailCycles, &Full);
   Points = Thin(Points, Stride);
+  if (Stride == SampleOnlyEnds) Points.resize(1);  // the first cycle failing, then the rerun
   // Every erase stays in a thinned sweep too: a block is at its most exposed there.
   for (uint32_t N = 1; N <= P.Types.size() && Stride != SampleOnlyEnds; N++) {
     if (IsErase(P.Types[N - 1])) Points.push_back(N);
