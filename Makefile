@@ -1,5 +1,6 @@
 # Front door. `make run` shows the main job on the simulated platform,
-# `make test` builds everything and runs every test, `make efi` builds pchflash.efi.
+# `make test` builds everything and runs every test, `make efi` builds pchflash.efi
+# and pchflash-sim.efi.
 JOBS ?= 2
 
 .PHONY: all host asan efi test run bench faults fuzz fuzzers format clean
@@ -19,8 +20,8 @@ efi:
 	cmake --build --preset efi -j $(JOBS)
 
 # The host tests run under AddressSanitizer and UndefinedBehaviorSanitizer; the
-# QEMU real-shell tests run the pchflash.efi built beside them; then each fuzzer
-# runs for a few seconds.
+# QEMU real-shell tests run the pchflash.efi and pchflash-sim.efi built beside them;
+# then each fuzzer runs for a few seconds.
 test: asan fuzzers
 	ctest --preset host-asan -j $(JOBS)
 	bash fuzz/run_fuzzers.sh build/fuzz 5

@@ -3,13 +3,15 @@
 // real shell on a FAT volume was seen to do: a missing file opens as
 // EFI_NOT_FOUND with a null handle, directories open, "NUL" is a sink without
 // file information, a new file starts with attribute 0 and gains ARCHIVE when
-// written, reads come back short at the end and empty at end of file. Deleting
-// follows the UEFI Shell's contract for DeleteFile: the handle is closed in every
-// case, and a file that stays answers EFI_WARN_DELETE_FAILURE.
+// written, reads come back short at the end and empty at end of file, and a
+// directory reads as its entries' information records, its size whole clusters.
+// Deleting follows the UEFI Shell's contract for DeleteFile: the handle is closed
+// in every case, and a file that stays answers EFI_WARN_DELETE_FAILURE.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -406,6 +408,91 @@ void FillTime(EFI_TIME *Time, time_t Seconds, bool DateOnly) {
   Time->Daylight = 0;
 }
 
+// The names a directory read yields, in order: "." and ".." (not in the root),
+// then the entries, sorted so that runs repeat.
+std::vector<std::u16string> DirectoryNames(const ShellFile &File) {
+  std::vector<std::u16string> Names;
+  if (!File.Root) {
+    Names = {u".", u".."};
+  }
+  std::vector<std::u16string> Entries;
+  std::error_code Error;
+  for (fs::directory_iterator Entry(File.Path, Error), End; !Error && Entry != End;
+       Entry.increment(Error)) {
+    Entries.push_back(HostUtf8ToUcs2(Entry->path().filename().string()));
+  }
+  std::sort(Entries.begin(), Entries.end());
+  Names.insert(Names.end(), Entries.begin(), Entries.end());
+  return Names;
+}
+
+// FAT gives a directory the size of the clusters its entries occupy: 32 bytes for
+// each short entry and each 13 characters of a long name, "." and ".." included.
+uint64_t DirectorySize(const ShellFile &File) {
+  uint64_t Bytes = 0;
+  for (const std::u16string &Name : DirectoryNames(File)) {
+    const bool Dots = Name == u"." || Name == u"..";
+    Bytes += 32 * (1 + (Dots ? 0 : (Name.size() + 12) / 13));
+  }
+  return std::max<uint64_t>(1, (Bytes + ClusterBytes - 1) / ClusterBytes) * ClusterBytes;
+}
+
+uint64_t SizeOnVolume(const ShellFile &File, const struct stat &Status) {
+  return File.Directory ? DirectorySize(File) : static_cast<uint64_t>(Status.st_size);
+}
+
+// The file information record of File under Name, into Info (Size bytes).
+void FillFileInfo(HostFirmware::Impl &Model, const ShellFile &File, const struct stat &Status,
+                  const std::u16string &Name, EFI_FILE_INFO *Info, size_t Size) {
+  std::memset(Info, 0, Size);
+  Info->Size = Size;
+  Info->FileSize = SizeOnVolume(File, Status);
+  Info->PhysicalSize = (Info->FileSize + ClusterBytes - 1) / ClusterBytes * ClusterBytes;
+  FillTime(&Info->CreateTime, Status.st_mtime, false);
+  FillTime(&Info->LastAccessTime, Status.st_atime, true);  // FAT keeps only the date
+  FillTime(&Info->ModificationTime, Status.st_mtime, false);
+  Info->Attribute = AttributeOf(Model, File);
+  std::memcpy(reinterpret_cast<uint8_t *>(Info) + EFI_FILE_INFO_FIXED_SIZE, Name.c_str(),
+              sizeof(CHAR16) * (Name.size() + 1));
+}
+
+size_t FileInfoSize(const std::u16string &Name) {
+  return EFI_FILE_INFO_FIXED_SIZE + sizeof(CHAR16) * (Name.size() + 1);
+}
+
+// A read of a directory yields its next entry as one file information record
+// (as the real shell on FAT does), an empty read after the last one, and
+// EFI_BUFFER_TOO_SMALL with the size needed when the record does not fit.
+EFI_STATUS ReadDirectoryEntry(HostFirmware::Impl &Model, ShellFile *File, UINTN *ReadSize,
+                              VOID *Buffer) {
+  const std::vector<std::u16string> Names = DirectoryNames(*File);
+  if (File->Position >= Names.size()) {
+    *ReadSize = 0;
+    return EFI_SUCCESS;
+  }
+  const std::u16string &Name = Names[File->Position];
+  const size_t Size = FileInfoSize(Name);
+  if (*ReadSize < Size) {
+    *ReadSize = Size;
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  ShellFile Entry;
+  Entry.Path = Name == u"."    ? File->Path
+               : Name == u".." ? File->Path.parent_path()
+                               : File->Path / HostUcs2ToUtf8(Name);
+  struct stat Status {};
+  if (::stat(Entry.Path.c_str(), &Status) != 0) {
+    *ReadSize = 0;
+    return EFI_DEVICE_ERROR;
+  }
+  Entry.Directory = S_ISDIR(Status.st_mode);
+  Entry.Root = Entry.Path == Model.Config.Root;
+  FillFileInfo(Model, Entry, Status, Name, static_cast<EFI_FILE_INFO *>(Buffer), Size);
+  File->Position++;
+  *ReadSize = Size;
+  return EFI_SUCCESS;
+}
+
 EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE FileHandle) {
   HostFirmware::Impl &Model = ActiveModel();
   CountCall(Model, "GetFileInfo");
@@ -418,21 +505,12 @@ EFI_FILE_INFO *EFIAPI ShellGetFileInfo(SHELL_FILE_HANDLE FileHandle) {
     return nullptr;
   }
   std::u16string Name = File->Root ? u"" : HostUtf8ToUcs2(File->Path.filename().string());
-  size_t Size = EFI_FILE_INFO_FIXED_SIZE + sizeof(CHAR16) * (Name.size() + 1);
+  size_t Size = FileInfoSize(Name);
   auto *Info = static_cast<EFI_FILE_INFO *>(ModelPoolTake(Model, Size));
   if (Info == nullptr) {
     return nullptr;
   }
-  std::memset(Info, 0, Size);
-  Info->Size = Size;
-  Info->FileSize = File->Directory ? 0 : static_cast<UINT64>(Status.st_size);
-  Info->PhysicalSize = (Info->FileSize + ClusterBytes - 1) / ClusterBytes * ClusterBytes;
-  FillTime(&Info->CreateTime, Status.st_mtime, false);
-  FillTime(&Info->LastAccessTime, Status.st_atime, true);  // FAT keeps only the date
-  FillTime(&Info->ModificationTime, Status.st_mtime, false);
-  Info->Attribute = AttributeOf(Model, *File);
-  std::memcpy(reinterpret_cast<uint8_t *>(Info) + EFI_FILE_INFO_FIXED_SIZE, Name.c_str(),
-              sizeof(CHAR16) * (Name.size() + 1));
+  FillFileInfo(Model, *File, Status, Name, Info, Size);
   return Info;
 }
 
@@ -508,9 +586,7 @@ EFI_STATUS EFIAPI ShellReadFile(SHELL_FILE_HANDLE FileHandle, UINTN *ReadSize, V
     return EFI_SUCCESS;
   }
   if (File->Directory) {
-    // A directory read yields directory entries in UEFI; nothing here asks for
-    // them, so the model refuses instead of inventing them.
-    return EFI_UNSUPPORTED;
+    return ReadDirectoryEntry(Model, File, ReadSize, Buffer);
   }
   if (Buffer == nullptr && *ReadSize != 0) {
     return EFI_INVALID_PARAMETER;
@@ -625,7 +701,11 @@ EFI_STATUS EFIAPI ShellGetFileSize(SHELL_FILE_HANDLE FileHandle, UINT64 *Size) {
   if (File == nullptr || Size == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
-  *Size = (File->Nul || File->Directory) ? 0 : FileSizeOf(*File);
+  if (File->Directory) {
+    *Size = DirectorySize(*File);
+    return EFI_SUCCESS;
+  }
+  *Size = File->Nul ? 0 : FileSizeOf(*File);
   return EFI_SUCCESS;
 }
 

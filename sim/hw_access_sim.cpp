@@ -6,14 +6,35 @@
 
 namespace {
 SimPlatform *gAttachedPlatform = nullptr;
+SimResetHook gResetHook = nullptr;
+void *gResetHookContext = nullptr;
+
+// The hook sees the write that started the reset, once per attached platform.
+void ReportReset(SimResetKind Before, UINT16 Port, UINT8 Value) {
+  if (gResetHook != nullptr && gAttachedPlatform != nullptr && Before == SimResetNone &&
+      SimGetReset(gAttachedPlatform) != SimResetNone) {
+    gResetHook(gResetHookContext, Port, Value);
+  }
+}
+
+SimResetKind ResetState() {
+  return gAttachedPlatform != nullptr ? SimGetReset(gAttachedPlatform) : SimResetNone;
+}
 }  // namespace
 
 void SimBackendAttach(SimPlatform *Platform) { gAttachedPlatform = Platform; }
 
+void SimBackendOnReset(SimResetHook Hook, void *Context) {
+  gResetHook = Hook;
+  gResetHookContext = Context;
+}
+
 SimPlatform *SimBackendPlatform() { return gAttachedPlatform; }
 
 UINT8 PortWrite8(UINT16 Port, UINT8 Value) {
+  const SimResetKind Before = ResetState();
   SimPortWrite(gAttachedPlatform, Port, 8, Value);
+  ReportReset(Before, Port, Value);
   return Value;
 }
 

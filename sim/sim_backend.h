@@ -8,3 +8,9 @@
 // read all ones and writes are dropped).
 void SimBackendAttach(SimPlatform *Platform);
 SimPlatform *SimBackendPlatform();
+
+// Called once, right after the write to the reset-control port that starts the
+// platform's reset, with the port and the value written (pchflash-sim.efi saves
+// the flash there and passes the reset on to the real machine). Null: none.
+typedef void (*SimResetHook)(void *Context, uint16_t Port, uint8_t Value);
+void SimBackendOnReset(SimResetHook Hook, void *Context);

@@ -10,6 +10,7 @@ set -euo pipefail
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/batch_lib.sh"
+source "$HERE/qemu_lib.sh"
 
 EFI='' BATCH='' WORK='' TIMEOUT=420
 while (($#)); do
@@ -23,33 +24,7 @@ while (($#)); do
 done
 [[ -n $EFI && -n $BATCH && -n $WORK ]] || { echo "usage: run_qemu_batch.sh --efi F --batch F --work DIR" >&2; exit 1; }
 
-QEMU=$(command -v qemu-system-x86_64 || true)
-if [[ -z $QEMU ]]; then
-  echo "SKIP: qemu-system-x86_64 is not installed (Debian package qemu-system-x86)"
-  exit 77
-fi
-# Plain OVMF only: the secure-boot variants would refuse the unsigned application.
-OVMF_CODE='' OVMF_VARS='' OVMF_BIOS=''
-for pair in /usr/share/OVMF/OVMF_CODE_4M.fd:/usr/share/OVMF/OVMF_VARS_4M.fd \
-  /usr/share/OVMF/OVMF_CODE.fd:/usr/share/OVMF/OVMF_VARS.fd \
-  /usr/share/ovmf/OVMF_CODE.fd:/usr/share/ovmf/OVMF_VARS.fd; do
-  if [[ -f ${pair%%:*} && -f ${pair##*:} ]]; then
-    OVMF_CODE=${pair%%:*} OVMF_VARS=${pair##*:}
-    break
-  fi
-done
-if [[ -z $OVMF_CODE && -f /usr/share/ovmf/OVMF.fd ]]; then OVMF_BIOS=/usr/share/ovmf/OVMF.fd; fi
-if [[ -z $OVMF_CODE && -z $OVMF_BIOS ]]; then
-  echo "SKIP: no OVMF firmware under /usr/share/OVMF or /usr/share/ovmf (Debian package ovmf)"
-  exit 77
-fi
-for tool in mkfs.fat mcopy mtype; do
-  command -v "$tool" >/dev/null || [[ -x /usr/sbin/$tool ]] || {
-    echo "$tool is missing (Debian packages dosfstools, mtools)" >&2
-    exit 1
-  }
-done
-MKFS=$(command -v mkfs.fat || echo /usr/sbin/mkfs.fat)
+qemu_find || exit $?
 [[ -f $EFI ]] || { echo "pchflash.efi not found at $EFI (is clang/lld-link installed?)" >&2; exit 1; }
 
 batch_read "$BATCH"
@@ -72,40 +47,10 @@ DISK=$WORK/disk.img
 mcopy -i "$DISK" "$EFI" ::pchflash.efi
 mcopy -i "$DISK" "$WORK/startup.nsh" ::startup.nsh
 
-FIRMWARE=()
-if [[ -n $OVMF_CODE ]]; then
-  cp "$OVMF_VARS" "$WORK/vars.fd"
-  FIRMWARE=(-drive "if=pflash,format=raw,unit=0,readonly=on,file=$OVMF_CODE"
-    -drive "if=pflash,format=raw,unit=1,file=$WORK/vars.fd")
-else
-  FIRMWARE=(-bios "$OVMF_BIOS")
-fi
-
 echo "Booting the UEFI Shell ($QEMU, ${OVMF_CODE:-$OVMF_BIOS}) for $BATCH_COUNT command lines..."
-START=$(date +%s)
-set +e
-# The shell waits 5 s before startup.nsh and then goes on by itself; nothing is
-# sent to the console. "reset -s" at the end powers the machine off.
-timeout "$TIMEOUT" "$QEMU" -machine q35 -m 256 -nographic -no-reboot -nic none \
-  "${FIRMWARE[@]}" -drive "file=$DISK,format=raw,if=ide" \
-  </dev/null >"$WORK/serial.raw" 2>"$WORK/qemu.err"
-RC=$?
-set -e
-echo "QEMU finished after $(($(date +%s) - START)) s (exit code $RC)"
-if ((RC == 124)); then
-  echo "QEMU did not power off within $TIMEOUT s; last console lines:" >&2
-  tail -c 2000 "$WORK/serial.raw" | sed -e 's/\x1b\[[0-9;=?]*[A-Za-z]//g' >&2
-  exit 1
-fi
-if ((RC != 0)); then
-  echo "QEMU failed:" >&2
-  cat "$WORK/qemu.err" >&2
-  exit 1
-fi
+# "reset -s" at the end powers the machine off.
+qemu_boot "$DISK" "$WORK" "$TIMEOUT" || exit 1
 
-# Terminal escapes (cursor moves, colours, mode sets) are the terminal driver's, not
-# the application's text.
-sed -e 's/\x1b\[[0-9;=?]*[A-Za-z]//g' "$WORK/serial.raw" >"$WORK/serial.txt"
 awk '/^==BEGIN 1==\r$/ { p = 1 } p { print } /^==END==\r$/ { exit }' "$WORK/serial.txt" \
   >"$WORK/actual.txt"
 batch_expected_transcript >"$WORK/expected.txt"

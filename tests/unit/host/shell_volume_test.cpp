@@ -88,9 +88,53 @@ TEST_F(ShellVolume, ExistingFileAndDirectoryOpenForReadingWithTheirInformation) 
   SHELL_FILE_HANDLE Directory;
   ASSERT_EQ(Open(u"sub", Read, &Directory), EFI_SUCCESS);
   EXPECT_EQ(Attribute(Directory) & EFI_FILE_DIRECTORY, EFI_FILE_DIRECTORY);
-  UINTN Size = 4;
-  char Buffer[4];
-  EXPECT_EQ(Shell->ReadFile(Directory, &Size, Buffer), EFI_UNSUPPORTED);
+  EXPECT_EQ(Shell->CloseFile(Directory), EFI_SUCCESS);
+  EXPECT_EQ(Model->UnexpectedCalls(), 0u);
+}
+
+// As the real shell on FAT answers: a directory's size is the whole clusters its
+// entries take, never 0, and each read yields one entry's information record
+// (".", "..", then the entries), too small a buffer gets the size needed, and the
+// read after the last entry is empty. An image "read" from a directory thus comes
+// back shorter than its size.
+TEST_F(ShellVolume, DirectoryReadsAsOneEntryRecordPerReadAndSizesInWholeClusters) {
+  fs::create_directory(Volume.Path() / "sub");
+  WriteHostFile(Volume.Path() / "sub" / "file.txt", "x");
+  Start();
+  SHELL_FILE_HANDLE Directory;
+  ASSERT_EQ(Open(u"sub", Read, &Directory), EFI_SUCCESS);
+  UINT64 Size = 0;
+  ASSERT_EQ(Shell->GetFileSize(Directory, &Size), EFI_SUCCESS);
+  EXPECT_GT(Size, 0u);
+  EFI_FILE_INFO *Info = Shell->GetFileInfo(Directory);
+  ASSERT_NE(Info, nullptr);
+  EXPECT_EQ(Info->FileSize, Size);
+  EXPECT_EQ(Info->PhysicalSize, Size);
+  Model->SystemTable()->BootServices->FreePool(Info);
+
+  std::vector<uint8_t> Buffer(0x800000);
+  UINTN Count = 10;
+  EXPECT_EQ(Shell->ReadFile(Directory, &Count, Buffer.data()), EFI_BUFFER_TOO_SMALL);
+  EXPECT_EQ(Count, 0x54u);  // the record of "."
+  struct Expected {
+    std::u16string Name;
+    UINTN Size;
+    UINT64 Directory;
+  };
+  for (const Expected &Entry :
+       {Expected{u".", 0x54, EFI_FILE_DIRECTORY}, Expected{u"..", 0x56, EFI_FILE_DIRECTORY},
+        Expected{u"file.txt", 98, 0}}) {
+    Count = Buffer.size();
+    ASSERT_EQ(Shell->ReadFile(Directory, &Count, Buffer.data()), EFI_SUCCESS);
+    const auto *Record = reinterpret_cast<const EFI_FILE_INFO *>(Buffer.data());
+    EXPECT_EQ(Count, Entry.Size);
+    EXPECT_EQ(Record->Size, Entry.Size);
+    EXPECT_EQ(InfoName(Record), Entry.Name);
+    EXPECT_EQ(Record->Attribute & EFI_FILE_DIRECTORY, Entry.Directory);
+  }
+  Count = Buffer.size();
+  EXPECT_EQ(Shell->ReadFile(Directory, &Count, Buffer.data()), EFI_SUCCESS);
+  EXPECT_EQ(Count, 0u);
   EXPECT_EQ(Shell->CloseFile(Directory), EFI_SUCCESS);
   EXPECT_EQ(Model->UnexpectedCalls(), 0u);
 }
