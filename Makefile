@@ -3,7 +3,7 @@
 # and pchflash-sim.efi.
 JOBS ?= 2
 
-.PHONY: all host asan efi test run bench format clean
+.PHONY: all host asan efi test run bench faults fuzz fuzzers format clean
 
 all: host
 
@@ -20,9 +20,21 @@ efi:
 	cmake --build --preset efi -j $(JOBS)
 
 # The host tests run under AddressSanitizer and UndefinedBehaviorSanitizer; the
-# QEMU real-shell tests run the pchflash.efi and pchflash-sim.efi built beside them.
-test: asan
+# QEMU real-shell tests run the pchflash.efi and pchflash-sim.efi built beside them;
+# then each fuzzer runs for a few seconds.
+test: asan fuzzers
 	ctest --preset host-asan -j $(JOBS)
+	bash fuzz/run_fuzzers.sh build/fuzz 5
+
+# libFuzzer fuzzers, built with clang in their own build directory; `make fuzz`
+# runs each for FUZZ_SECONDS, one after the other.
+FUZZ_SECONDS ?= 600
+fuzzers:
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target pchflash_fuzzers
+
+fuzz: fuzzers
+	bash fuzz/run_fuzzers.sh build/fuzz $(FUZZ_SECONDS)
 
 # The main job and the benchmark build only what they run.
 run:
@@ -34,6 +46,12 @@ bench:
 	cmake --preset host >/dev/null
 	cmake --build --preset host -j $(JOBS) --target pchflash_bench
 	build/host/bench/pchflash_bench
+
+# Every failure point of a write (and of a read) on the simulated platform, checked.
+faults:
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS) --target pchflash_faults
+	build/host/tools/pchflash_faults
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
