@@ -14,7 +14,7 @@ constexpr uint64_t MAX_FLASH_LINEAR = (1ull << 27) - 1;
 
 enum OptionKind : uint32_t { OptionFlag, OptionValue };
 
-struct OptionSpec {
+struct OptionEntry {
   const char *Name;
   OptionKind Kind;
   SimEfiOptionUse Use;
@@ -22,7 +22,7 @@ struct OptionSpec {
 };
 
 // Every option of pchflash-sim, in the host's --help order.
-constexpr OptionSpec kOptions[] = {
+constexpr OptionEntry kOptions[] = {
     {"--help", OptionFlag, SimEfiOptionHostFiles, false},
     {"--root", OptionValue, SimEfiOptionHostFiles, false},
     {"--fail-alloc", OptionValue, SimEfiOptionHostFirmware, false},
@@ -161,7 +161,7 @@ bool ParseDecimal(const char *Text, uint64_t Max, uint64_t *Value) {
 
 // ---- The words of the line, by option
 struct GivenOption {
-  const OptionSpec *Spec;
+  const OptionEntry *Entry;
   uint32_t Count;
   const char *Values[SIM_MAX_PROTECTED_RANGES + 1];  // repeats beyond that are refused
 };
@@ -235,25 +235,25 @@ void SplitWords(Parse *P, const uint8_t *Bytes, size_t Length) {
   }
 }
 
-const OptionSpec *FindSpec(const char *Name, uint32_t Length) {
+const OptionEntry *FindOption(const char *Name, uint32_t Length) {
   for (uint32_t I = 0; I < kOptionCount; I++) {
-    const char *Spec = kOptions[I].Name;
+    const char *Entry = kOptions[I].Name;
     uint32_t K = 0;
-    while (K < Length && Spec[K] != '\0' && Spec[K] == Name[K]) K++;
-    if (K == Length && Spec[K] == '\0') return &kOptions[I];
+    while (K < Length && Entry[K] != '\0' && Entry[K] == Name[K]) K++;
+    if (K == Length && Entry[K] == '\0') return &kOptions[I];
   }
   return nullptr;
 }
 
-void Record(Parse *P, const OptionSpec *Spec, const char *Value) {
-  GivenOption &G = P->Given[Spec - kOptions];
-  G.Spec = Spec;
-  if (G.Count > 0 && !Spec->Repeats) {
-    Fail(P, Spec->Name, "given more than once");
+void Record(Parse *P, const OptionEntry *Entry, const char *Value) {
+  GivenOption &G = P->Given[Entry - kOptions];
+  G.Entry = Entry;
+  if (G.Count > 0 && !Entry->Repeats) {
+    Fail(P, Entry->Name, "given more than once");
     return;
   }
   if (G.Count == SIM_MAX_PROTECTED_RANGES + 1) {
-    Fail(P, Spec->Name, "given too often");
+    Fail(P, Entry->Name, "given too often");
     return;
   }
   G.Values[G.Count++] = Value;
@@ -271,37 +271,37 @@ void CollectOptions(Parse *P) {
     }
     uint32_t NameLength = 0;
     while (Text[NameLength] != '\0' && Text[NameLength] != '=') NameLength++;
-    const OptionSpec *Spec = FindSpec(Text, NameLength);
-    if (Spec == nullptr) {
+    const OptionEntry *Entry = FindOption(Text, NameLength);
+    if (Entry == nullptr) {
       Text[NameLength] = '\0';
       Fail(P, Text, "unknown option");
       return;
     }
-    if (Spec->Use == SimEfiOptionHostFiles) {
-      Fail(P, Spec->Name,
+    if (Entry->Use == SimEfiOptionHostFiles) {
+      Fail(P, Entry->Name,
            "does not apply to pchflash-sim.efi (its files are simflash.bin and "
            "pchflash-sim.opt on the volume it was started from)");
       return;
     }
-    if (Spec->Use == SimEfiOptionHostFirmware) {
-      Fail(P, Spec->Name,
+    if (Entry->Use == SimEfiOptionHostFirmware) {
+      Fail(P, Entry->Name,
            "describes the host's firmware model; in the real shell the firmware is the real one");
       return;
     }
-    if (Spec->Kind == OptionFlag) {
+    if (Entry->Kind == OptionFlag) {
       if (Text[NameLength] == '=') {
-        Fail(P, Spec->Name, "takes no value");
+        Fail(P, Entry->Name, "takes no value");
         return;
       }
-      Record(P, Spec, "");
+      Record(P, Entry, "");
       continue;
     }
     if (Text[NameLength] == '=') {
-      Record(P, Spec, Text + NameLength + 1);
+      Record(P, Entry, Text + NameLength + 1);
     } else if (I + 1 < P->WordCount) {
-      Record(P, Spec, P->Words[++I].Text);
+      Record(P, Entry, P->Words[++I].Text);
     } else {
-      Fail(P, Spec->Name, "needs a value");
+      Fail(P, Entry->Name, "needs a value");
     }
   }
 }
@@ -501,9 +501,9 @@ bool SimEfiParseOptions(const uint8_t *Bytes, size_t Length, SimEfiOptions *Opti
 }
 
 bool SimEfiOptionUseOf(const char *Name, SimEfiOptionUse *Use) {
-  for (const OptionSpec &Spec : kOptions) {
-    if (Same(Spec.Name, Name)) {
-      *Use = Spec.Use;
+  for (const OptionEntry &Entry : kOptions) {
+    if (Same(Entry.Name, Name)) {
+      *Use = Entry.Use;
       return true;
     }
   }

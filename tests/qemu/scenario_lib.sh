@@ -148,19 +148,19 @@ changed_blocks() {
 
 # make_file PATH SPEC INITIAL_FLASH
 make_file() {
-  local path=$1 spec=$2 flash=$3
-  case $spec in
+  local path=$1 content=$2 flash=$3
+  case $content in
     bios) tail -c 8388608 "$flash" >"$path" ;;
     whole) cp "$flash" "$path" ;;
     empty) : >"$path" ;;
     'bytes '*)
       # A pattern that no flash holds: the offset's low bytes.
-      head -c "${spec#bytes }" /dev/zero | tr '\0' '\125' >"$path"
+      head -c "${content#bytes }" /dev/zero | tr '\0' '\125' >"$path"
       ;;
     'bios-changed '*)
       tail -c 8388608 "$flash" >"$path"
       local block offset byte
-      for block in $(changed_blocks "${spec#bios-changed }"); do
+      for block in $(changed_blocks "${content#bios-changed }"); do
         offset=$((block * 65536 + 0x1234))
         byte=$(od -An -tu1 -j "$offset" -N1 "$path" | tr -d ' ')
         printf "\\x$(printf %02x $((255 - byte)))" |
@@ -168,7 +168,7 @@ make_file() {
       done
       ;;
     *)
-      echo "file: unknown content '$spec'" >&2
+      echo "file: unknown content '$content'" >&2
       return 1
       ;;
   esac
