@@ -11,7 +11,7 @@
 #include <map>
 #include <vector>
 
-#include "app/flash_prepare.h"
+#include "app/flash_bringup.h"
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
 #include "flash/part_table.h"
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   gFirmware.BootServices = Model.SystemTable()->BootServices;
   SimBackendAttach(Platform);
   EFI_STATUS Status = EFI_SUCCESS;
-  if (PrepareFlashLayer(&Status)) {
+  if (BringUpFlashLayer(&Status)) {
     SelectedFlashPartIndex();
     SelectedFlashPartName();
     uint8_t Top[0x1000];

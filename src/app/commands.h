@@ -6,4 +6,3 @@
 
 VOID ReadCommand(MainState *State);
 VOID WriteCommand(MainState *State);
-VOID SystemReset();

@@ -1,7 +1,7 @@
 #include "app/main.h"
 
 #include "app/commands.h"
-#include "app/flash_prepare.h"
+#include "app/flash_bringup.h"
 #include "app/main_state.h"
 #include "base/firmware.h"
 #include "shell/console.h"
@@ -43,7 +43,7 @@ BOOLEAN CheckArgumentCount(MainState *State) {
 
 // "-r" is tested first, so it wins when both are given; "-all" is never consulted.
 VOID Dispatch(MainState *State) {
-  if (!PrepareFlashLayer(&State->Status)) {
+  if (!BringUpFlashLayer(&State->Status)) {
     return;
   }
   if (HasFlag(State->Params, u"-r")) {

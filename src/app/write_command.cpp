@@ -1,11 +1,10 @@
 // The write command: an image compared with the flash block by block, only the
 // blocks that differ erased, programmed and read back, then the platform reset.
 #include "app/commands.h"
+#include "app/system_reset.h"
 #include "app/write_checks.h"
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
-#include "flash/hw_access.h"
-#include "flash/regs/rst_cnt.h"
 #include "flash/write_protection.h"
 #include "shell/console.h"
 #include "shell/file.h"
@@ -300,11 +299,4 @@ VOID WriteCommand(MainState *State) {
     return;
   }
   CloseAndReset(State);
-}
-
-VOID SystemReset() {
-  ConsolePrint("System reset...\r\n");
-  // RST_CPU must change from 0 to 1 to start the reset.
-  PortWrite8(RST_CNT, 0x00);
-  PortWrite8(RST_CNT, RST_CNT_SYS_RST | RST_CNT_RST_CPU);
 }

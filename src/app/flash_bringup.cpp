@@ -1,4 +1,4 @@
-#include "app/flash_prepare.h"
+#include "app/flash_bringup.h"
 
 #include "base/acpi_tables.h"
 #include "flash/hw_access.h"
@@ -6,7 +6,7 @@
 #include "flash/spi_hwseq.h"
 #include "shell/console.h"
 
-BOOLEAN PrepareFlashLayer(EFI_STATUS *Status) {
+BOOLEAN BringUpFlashLayer(EFI_STATUS *Status) {
   // Every hardware location is fixed to where this chipset family decodes it.
   // Where firmware mapped PCI configuration space elsewhere, the fixed addresses
   // reach some other device: refuse before the first access.

@@ -1,4 +1,5 @@
-// Bringing up the flash access layer before a command runs.
+// Bringing up the flash access layer before a command runs: the platform guard,
+// then the controller, the BIOS window and the part set-up.
 #pragma once
 
 #include "uefi/uefi.h"
@@ -6,4 +7,4 @@
 // Prepares the SPI controller, the BIOS window and the part set-up. Returns FALSE,
 // with the status to return to the shell in *Status, when the platform has no
 // usable SPI flash controller; nothing more may then touch the hardware.
-BOOLEAN PrepareFlashLayer(EFI_STATUS *Status);
+BOOLEAN BringUpFlashLayer(EFI_STATUS *Status);

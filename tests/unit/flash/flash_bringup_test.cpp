@@ -16,7 +16,7 @@ struct Case {
   std::function<void(SimConfig &)> Adjust;
 };
 
-TEST(PrepareFlashLayer, WithoutAControllerOnlyBar0IsRead) {
+TEST(BringUpFlashLayer, WithoutAControllerOnlyBar0IsRead) {
   const Case Platforms[] = {
       {"0:31.5 reads all ones", [](SimConfig &C) { C.NoSpi = true; }},
       {"BAR0 holds no base", [](SimConfig &C) { C.Bar0 = 0; }},
@@ -51,7 +51,7 @@ TEST(PrepareFlashLayer, WithoutAControllerOnlyBar0IsRead) {
   }
 }
 
-TEST(PrepareFlashLayer, ArgumentErrorsComeFirst) {
+TEST(BringUpFlashLayer, ArgumentErrorsComeFirst) {
   FlashRig Rig([](SimConfig &C) { C.NoSpi = true; });
   Rig.Record();
   AppRun Run = RunApp({"-x", "a"}, {}, Rig.Platform);
@@ -60,7 +60,7 @@ TEST(PrepareFlashLayer, ArgumentErrorsComeFirst) {
   EXPECT_TRUE(Rig.Take().empty());
 }
 
-TEST(PrepareFlashLayer, OnThePchItIdentifiesTheChipAndSetsUpTheController) {
+TEST(BringUpFlashLayer, OnThePchItIdentifiesTheChipAndSetsUpTheController) {
   FlashRig Rig([](SimConfig &C) { C.Bar0 = 0xFD000000; });
   Rig.Record();
   AppRun Run = RunApp({"a"}, {}, Rig.Platform);
