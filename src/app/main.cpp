@@ -85,8 +85,8 @@ VOID StopEnvironment(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
 }
 
 EFI_STATUS MainRoutine() {
-  MainState State = {DefaultImageSize, DefaultWindowBase, nullptr, nullptr,
-                     nullptr,          nullptr,           nullptr, EFI_SUCCESS};
+  MainState State = {BIOS_WINDOW_SIZE, BIOS_WINDOW_BASE, nullptr, nullptr,
+                     nullptr,          nullptr,          nullptr, EFI_SUCCESS};
 
   // Both buffers come first, whatever the command; no command runs without them.
   State.ImageBuffer = static_cast<UINT8 *>(PoolAllocate(State.ImageSize));

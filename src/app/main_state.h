@@ -2,11 +2,9 @@
 // MainRoutine and work on it.
 #pragma once
 
+#include "flash/flash_geometry.h"
 #include "shell/params.h"
 #include "uefi/uefi.h"
-
-constexpr UINTN DefaultImageSize = 0x800000;
-constexpr UINT64 DefaultWindowBase = 0xFF800000;
 
 struct MainState {
   UINTN ImageSize;       // bytes the command moves

@@ -11,7 +11,6 @@ namespace {
 // The processor fetches its first instruction 16 bytes below 4 GiB.
 constexpr UINT64 ResetVectorAddress = 0xFFFFFFF0;
 constexpr UINTN ResetVectorBytes = 16;
-constexpr UINT64 FourGiB = 0x100000000ULL;
 
 BOOLEAN AllBytesAre(const UINT8 *Bytes, UINTN Count, UINT8 Value) {
   for (UINTN Index = 0; Index < Count; Index++) {
@@ -73,8 +72,8 @@ BOOLEAN CheckPlatform(MainState *State) {
 // Every block to rewrite must be erasable with an opcode the controller holds.
 BOOLEAN CheckPlanErasable(MainState *State, const WritePlan *Plan) {
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
-    UINT64 Address = State->WindowBase + Block * FlashBlockSize;
-    if (Plan->Rewrite[Block] && !FlashRangeErasable(Address, FlashBlockSize)) {
+    UINT64 Address = State->WindowBase + Block * FLASH_BLOCK_64K;
+    if (Plan->Rewrite[Block] && !FlashRangeErasable(Address, FLASH_BLOCK_64K)) {
       RefuseOnThisPlatform(State, "the flash controller has no valid erase opcode (VSCC)",
                            EFI_UNSUPPORTED);
       return FALSE;
@@ -89,7 +88,7 @@ BOOLEAN CheckPlanErasable(MainState *State, const WritePlan *Plan) {
 // first 4 KiB is only rewritten with bytes that are a descriptor themselves.
 BOOLEAN CheckDescriptorKept(MainState *State, const WritePlan *Plan) {
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
-    UINTN Offset = Block * FlashBlockSize;
+    UINTN Offset = Block * FLASH_BLOCK_64K;
     UINT64 Linear = 0;
     if (!Plan->Rewrite[Block] || !BiosAddressToFlashLinear(State->WindowBase + Offset, &Linear) ||
         Linear >= FLASH_DESCRIPTOR_BYTES) {
@@ -109,7 +108,7 @@ BOOLEAN CheckDescriptorKept(MainState *State, const WritePlan *Plan) {
 // An image that reaches 4 GiB brings the processor's first instructions; blank
 // ones there (erased or zeroed) would leave a board that does not start.
 BOOLEAN CheckResetVector(MainState *State, const WritePlan *Plan) {
-  if (State->WindowBase + Plan->BlockCount * FlashBlockSize < FourGiB) {
+  if (State->WindowBase + Plan->BlockCount * FLASH_BLOCK_64K < FOUR_GIB) {
     return TRUE;
   }
   const UINT8 *Vector = State->ImageBuffer + (ResetVectorAddress - State->WindowBase);
@@ -135,8 +134,8 @@ BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
   WriteProtectionMap Protection;
   ReadWriteProtection(&Protection);
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
-    UINT64 Address = State->WindowBase + Block * FlashBlockSize;
-    if (Plan->Rewrite[Block] && !FlashRangeWritable(&Protection, Address, FlashBlockSize)) {
+    UINT64 Address = State->WindowBase + Block * FLASH_BLOCK_64K;
+    if (Plan->Rewrite[Block] && !FlashRangeWritable(&Protection, Address, FLASH_BLOCK_64K)) {
       ConsolePrint("\r\nError. Flash is write-protected at 0x%x.\r\n", Address);
       State->Status = EFI_WRITE_PROTECTED;
       return FALSE;

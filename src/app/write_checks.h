@@ -3,13 +3,10 @@
 #pragma once
 
 #include "app/main_state.h"
+#include "flash/flash_geometry.h"
 #include "uefi/uefi.h"
 
-// A whole-flash image: the 16 MiB flash laid out so that it ends at 4 GiB.
-constexpr UINTN WholeFlashImageSize = 0x1000000;
-// Comparison, erase and program all work on 64 KiB blocks.
-constexpr UINTN FlashBlockSize = 0x10000;
-constexpr UINTN MaxFlashBlocks = WholeFlashImageSize / FlashBlockSize;
+constexpr UINTN MaxFlashBlocks = WHOLE_FLASH_SIZE / FLASH_BLOCK_64K;
 
 // The blocks of one write: which of them differ from the flash and are to be
 // erased and programmed.

@@ -12,14 +12,13 @@
 
 namespace {
 
-constexpr UINT64 WholeFlashWindowBase = 0xFF000000;
 // BiosFlashRead reads at most the 8 MiB of the BIOS window per call.
-constexpr UINTN FlashReadPieceSize = 0x800000;
+constexpr UINTN FlashReadPieceSize = BIOS_WINDOW_SIZE;
 // A block is read back a piece at a time into a buffer on the stack, so that
 // neither the image nor the comparison buffer is overwritten and no pool memory is
 // needed: the comparison buffer keeps the block's old contents for the check after
 // a failure.
-constexpr UINTN ReadBackPieceSize = 0x1000;
+constexpr UINTN ReadBackPieceSize = FLASH_SECTOR_4K;
 
 UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
 
@@ -72,8 +71,8 @@ BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
   // is read anew.
   ReadFlashAccessAgain();
 
-  UINT8 *ImageBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
-  UINT8 *CompareBuffer = static_cast<UINT8 *>(PoolAllocate(WholeFlashImageSize));
+  UINT8 *ImageBuffer = static_cast<UINT8 *>(PoolAllocate(WHOLE_FLASH_SIZE));
+  UINT8 *CompareBuffer = static_cast<UINT8 *>(PoolAllocate(WHOLE_FLASH_SIZE));
   if (ImageBuffer == nullptr || CompareBuffer == nullptr) {
     if (ImageBuffer != nullptr) {
       PoolFree(ImageBuffer);
@@ -88,8 +87,8 @@ BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
   PoolFree(State->CompareBuffer);
   State->ImageBuffer = ImageBuffer;
   State->CompareBuffer = CompareBuffer;
-  State->ImageSize = WholeFlashImageSize;
-  State->WindowBase = WholeFlashWindowBase;
+  State->ImageSize = WHOLE_FLASH_SIZE;
+  State->WindowBase = WHOLE_FLASH_WINDOW_BASE;
   return TRUE;
 }
 
@@ -120,7 +119,7 @@ BOOLEAN ReadCurrentContents(MainState *State, UINTN Bytes) {
 // when it differs, the read's status when it cannot be read.
 EFI_STATUS CompareBlockWithFlash(MainState *State, UINTN Offset, const UINT8 *Expected) {
   UINT8 Piece[ReadBackPieceSize];
-  for (UINTN Done = 0; Done < FlashBlockSize; Done += ReadBackPieceSize) {
+  for (UINTN Done = 0; Done < FLASH_BLOCK_64K; Done += ReadBackPieceSize) {
     EFI_STATUS Status = BiosFlashRead(Piece, State->WindowBase + Offset + Done, ReadBackPieceSize);
     if (Status != EFI_SUCCESS) {
       return Status;
@@ -137,16 +136,16 @@ EFI_STATUS CompareBlockWithFlash(MainState *State, UINTN Offset, const UINT8 *Ex
 EFI_STATUS RewriteBlock(MainState *State, UINTN Offset) {
   UINT64 Address = State->WindowBase + Offset;
   const UINT8 *Image = State->ImageBuffer + Offset;
-  EFI_STATUS Status = BiosFlashErase(Address, FlashBlockSize);
+  EFI_STATUS Status = BiosFlashErase(Address, FLASH_BLOCK_64K);
   if (Status != EFI_SUCCESS) {
     return Status;
   }
-  UINT64 Length = FlashBlockSize;
+  UINT64 Length = FLASH_BLOCK_64K;
   Status = BiosFlashProgram(Address, Image, &Length);
   if (Status != EFI_SUCCESS) {
     return Status;
   }
-  if (Length != FlashBlockSize) {
+  if (Length != FLASH_BLOCK_64K) {
     return EFI_DEVICE_ERROR;
   }
   return CompareBlockWithFlash(State, Offset, Image);
@@ -177,7 +176,7 @@ BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
 
 // Completes a partial last block with what the flash holds there now.
 VOID CompleteLastBlock(MainState *State, UINTN ImageBytes, const WritePlan *Plan) {
-  UINTN CoveredBytes = Plan->BlockCount * FlashBlockSize;
+  UINTN CoveredBytes = Plan->BlockCount * FLASH_BLOCK_64K;
   MemCopy(State->ImageBuffer + ImageBytes, State->CompareBuffer + ImageBytes,
           CoveredBytes - ImageBytes);
 }
@@ -185,9 +184,9 @@ VOID CompleteLastBlock(MainState *State, UINTN ImageBytes, const WritePlan *Plan
 VOID MarkDifferingBlocks(const MainState *State, WritePlan *Plan) {
   Plan->RewriteCount = 0;
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
-    UINTN Offset = Block * FlashBlockSize;
-    Plan->Rewrite[Block] =
-        MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset, FlashBlockSize) != 0;
+    UINTN Offset = Block * FLASH_BLOCK_64K;
+    Plan->Rewrite[Block] = MemCompare(State->ImageBuffer + Offset, State->CompareBuffer + Offset,
+                                      FLASH_BLOCK_64K) != 0;
     Plan->RewriteCount += Plan->Rewrite[Block] ? 1 : 0;
   }
 }
@@ -221,7 +220,7 @@ BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
     if (!Plan->Rewrite[Block]) {
       continue;
     }
-    UINTN Offset = Block * FlashBlockSize;
+    UINTN Offset = Block * FLASH_BLOCK_64K;
     EFI_STATUS Status = RewriteBlock(State, Offset);
     if (Status != EFI_SUCCESS) {
       ReportFailedBlock(State, Offset, Status, !Rewritten && BlockUnchanged(State, Offset));
@@ -246,8 +245,8 @@ BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) 
   ConsolePrint("Programming starting ");
 
   WritePlan Plan;
-  Plan.BlockCount = (ImageBytes + FlashBlockSize - 1) / FlashBlockSize;
-  if (!ReadCurrentContents(State, Plan.BlockCount * FlashBlockSize)) {
+  Plan.BlockCount = (ImageBytes + FLASH_BLOCK_64K - 1) / FLASH_BLOCK_64K;
+  if (!ReadCurrentContents(State, Plan.BlockCount * FLASH_BLOCK_64K)) {
     CloseImageFile(State);
     return FALSE;
   }
@@ -274,19 +273,19 @@ VOID WriteCommand(MainState *State) {
     SizeStatus = FileGetSize(State->File, &FileSize);
   }
 
-  UINTN PrintedSize = DefaultImageSize;
+  UINTN PrintedSize = BIOS_WINDOW_SIZE;
   if (Status == EFI_SUCCESS && IsDirectory(State->File)) {
     Status = EFI_UNSUPPORTED;
-  } else if (SizeStatus == EFI_SUCCESS && FileSize == WholeFlashImageSize) {
+  } else if (SizeStatus == EFI_SUCCESS && FileSize == WHOLE_FLASH_SIZE) {
     if (!EnterWholeFlashMode(State, &Status)) {
       return;
     }
-    PrintedSize = WholeFlashImageSize;
+    PrintedSize = WHOLE_FLASH_SIZE;
   } else if (Status == EFI_SUCCESS && SizeStatus != EFI_SUCCESS) {
     // Of a file of unknown size, a 16 MiB whole-flash image could be taken for
     // the BIOS window.
     Status = SizeStatus;
-  } else if (Status == EFI_SUCCESS && FileSize > DefaultImageSize) {
+  } else if (Status == EFI_SUCCESS && FileSize > BIOS_WINDOW_SIZE) {
     // Neither a BIOS window image nor a whole-flash image.
     Status = EFI_BAD_BUFFER_SIZE;
   }

@@ -6,6 +6,7 @@
 #include "flash/bios_flash.h"
 
 #include "flash/flash_descriptor.h"
+#include "flash/flash_geometry.h"
 #include "flash/hw_access.h"
 #include "flash/part_table.h"
 #include "flash/regs/spi_mmio.h"
@@ -23,8 +24,8 @@ constexpr UINT16 SSFC_KEEP = ControlWord(SSFSTS_CTL_RESERVED | SSFSTS_CTL_SME | 
 
 constexpr UINT32 FREG_BIOS = 1;  // the BIOS region
 
-constexpr UINT32 HW_SEQ_WRITE_PIECE = 4096;
-constexpr UINT64 FOUR_GIB = 0x100000000ULL;
+// Hardware-sequenced programs go to the cycle layer a sector at a time.
+constexpr UINT32 HW_SEQ_WRITE_PIECE = FLASH_SECTOR_4K;
 
 UINT64 WindowFlashEnd() {
   return static_cast<UINT64>(BiosWindow.FlashOffset + static_cast<INT64>(BiosWindow.Size));

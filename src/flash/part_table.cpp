@@ -5,6 +5,7 @@
 
 #include "base/firmware.h"
 #include "flash/flash_descriptor.h"
+#include "flash/flash_geometry.h"
 #include "flash/hw_access.h"
 #include "flash/regs/descriptor.h"
 #include "flash/regs/spi_mmio.h"
@@ -13,9 +14,6 @@
 BiosWindowRecord BiosWindow = {0, 0, 0, 0, 0, 0, 0, TRUE};
 
 namespace {
-
-constexpr UINT64 BIOS_WINDOW_BASE = 0xFF800000;
-constexpr UINT64 BIOS_WINDOW_SIZE = 0x800000;
 
 constexpr UINT8 OPCODE_WRITE_ENABLE = 0x06;
 constexpr UINT8 OPCODE_ENABLE_WRITE_STATUS = 0x50;
@@ -224,9 +222,9 @@ UINT32 ComputeVsccValue(const SpiControllerConfig *Config) {
   // gets no valid erase opcode.
   UINT32 Opcode = Config->OpcodeMenu[OPMENU_SLOT_ERASE];
   UINT32 Value = 0;
-  if (Config->EraseBlockSize == 4096) {
+  if (Config->EraseBlockSize == FLASH_SECTOR_4K) {
     Value = Opcode << VSCC_EO_4K_SHIFT | VSCC_EO_4K_VALID;
-  } else if (Config->EraseBlockSize == 65536) {
+  } else if (Config->EraseBlockSize == FLASH_BLOCK_64K) {
     Value = Opcode << VSCC_EO_64K_SHIFT | VSCC_EO_64K_VALID;
   }
   if ((Config->Options & SPI_OPTION_WRITE_GRANULARITY_64) != 0) {

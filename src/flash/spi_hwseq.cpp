@@ -4,6 +4,7 @@
 #include "flash/spi_hwseq.h"
 
 #include "flash/flash_descriptor.h"
+#include "flash/flash_geometry.h"
 #include "flash/hw_access.h"
 #include "flash/regs/acpi_io.h"
 #include "flash/regs/descriptor.h"
@@ -14,8 +15,6 @@ SpiControllerStateRecord SpiControllerState = {};
 
 namespace {
 
-constexpr UINT32 FLASH_BLOCK_4K = 0x1000;
-constexpr UINT32 FLASH_BLOCK_64K = 0x10000;
 // Hardware-sequenced reads and writes never cross a 256-byte page.
 constexpr UINT32 FLASH_PAGE_BYTES = 256;
 
@@ -135,7 +134,7 @@ UINT32 EraseCycleBytes(UINT32 A, UINT32 R, UINT32 *Fcycle) {
     return FLASH_BLOCK_64K;
   }
   *Fcycle = FCYCLE_ERASE_4K;
-  return FLASH_BLOCK_4K;
+  return FLASH_SECTOR_4K;
 }
 
 // FDATA moves as dwords when the count is a multiple of 8, else byte by byte.
@@ -250,7 +249,7 @@ EFI_STATUS CheckCycleRequest(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UI
   if (!CycleValue(Cycle, Fcycle)) {
     return EFI_INVALID_PARAMETER;
   }
-  if (Cycle == SpiCycleErase && (ByteCount % FLASH_BLOCK_4K != 0 || A % FLASH_BLOCK_4K != 0)) {
+  if (Cycle == SpiCycleErase && (ByteCount % FLASH_SECTOR_4K != 0 || A % FLASH_SECTOR_4K != 0)) {
     return EFI_INVALID_PARAMETER;
   }
   // A single-cycle transfer must fit the FDATA window; beyond it lie other registers.
@@ -524,7 +523,7 @@ BOOLEAN SpiEraseSupported(UINT32 FlashLinear, UINT32 ByteCount) {
   const SpiControllerStateRecord &State = SpiControllerState;
   UINT32 A = FlashLinear;
   UINT32 R = ByteCount;
-  while (R >= FLASH_BLOCK_4K) {
+  while (R >= FLASH_SECTOR_4K) {
     UINT32 Fcycle = 0;
     UINT32 N = EraseCycleBytes(A, R, &Fcycle);
     UINT32 Capability = (A < State.SecondComponentBase) ? State.LvsccValue : State.UvsccValue;
