@@ -5,6 +5,7 @@
 #include "app/write_checks.h"
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
+#include "flash/spi_controller.h"
 #include "flash/write_protection.h"
 #include "shell/console.h"
 #include "shell/file.h"
@@ -197,7 +198,19 @@ BOOLEAN BlockUnchanged(MainState *State, UINTN Offset) {
   return CompareBlockWithFlash(State, Offset, State->CompareBuffer + Offset) == EFI_SUCCESS;
 }
 
-VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEAN NothingChanged) {
+// What the controller said of the cycle that failed, for whoever reads the screen:
+// which status register, its value and the flash-linear address of the cycle.
+VOID ReportControllerStatus(const SpiCycleFailureRecord *Failure) {
+  if (!Failure->Recorded) {
+    return;  // no cycle failed: the block read back wrong, or a check refused it
+  }
+  ConsolePrint("Controller status %a 0x%08x (flash 0x%x).\r\n",
+               Failure->SoftwareSequenced ? "SSFSTS_CTL" : "HSFSTS_CTL", Failure->ControllerStatus,
+               Failure->FlashLinear);
+}
+
+VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEAN NothingChanged,
+                       const SpiCycleFailureRecord *Failure) {
   UINT64 Address = State->WindowBase + Offset;
   if (NothingChanged) {
     ConsolePrint("\r\nError. Writing the flash failed at 0x%x: %r. Nothing was changed.\r\n",
@@ -208,6 +221,7 @@ VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEA
         "again.\r\n",
         Address, Status);
   }
+  ReportControllerStatus(Failure);
   State->Status = Status;
 }
 
@@ -221,9 +235,13 @@ BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
       continue;
     }
     UINTN Offset = Block * FLASH_BLOCK_64K;
+    SpiClearCycleFailure();
     EFI_STATUS Status = RewriteBlock(State, Offset);
     if (Status != EFI_SUCCESS) {
-      ReportFailedBlock(State, Offset, Status, !Rewritten && BlockUnchanged(State, Offset));
+      // Taken before the read-back below, whose cycles might fail as well.
+      SpiCycleFailureRecord Failure = *SpiLastCycleFailure();
+      BOOLEAN NothingChanged = !Rewritten && BlockUnchanged(State, Offset);
+      ReportFailedBlock(State, Offset, Status, NothingChanged, &Failure);
       return FALSE;
     }
     Rewritten = TRUE;

@@ -98,3 +98,8 @@ BOOLEAN GuidEquals(const EFI_GUID *Left, const EFI_GUID *Right) {
   MemCopy(RightHalves, Right, sizeof(RightHalves));
   return LeftHalves[0] == RightHalves[0] && LeftHalves[1] == RightHalves[1];
 }
+
+UINT32 ReadLittleEndian32(const UINT8 *Bytes) {
+  return static_cast<UINT32>(Bytes[0]) | static_cast<UINT32>(Bytes[1]) << 8 |
+         static_cast<UINT32>(Bytes[2]) << 16 | static_cast<UINT32>(Bytes[3]) << 24;
+}

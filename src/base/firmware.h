@@ -26,5 +26,7 @@ VOID FreeAndClear(VOID **PoolPointer);
 INTN MemCompare(const VOID *A, const VOID *B, UINTN Length);
 VOID *MemCopy(VOID *Destination, const VOID *Source, UINTN Length);
 VOID *MemZero(VOID *Buffer, UINTN Length);
+// The dword whose first byte (bits 7:0) is at Bytes; Bytes may lie unaligned.
+UINT32 ReadLittleEndian32(const UINT8 *Bytes);
 // All sixteen bytes compared; either GUID may lie unaligned.
 BOOLEAN GuidEquals(const EFI_GUID *Left, const EFI_GUID *Right);

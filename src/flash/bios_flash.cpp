@@ -11,16 +11,10 @@
 #include "flash/part_table.h"
 #include "flash/regs/spi_mmio.h"
 #include "flash/spi_hwseq.h"
+#include "flash/spi_setup.h"
+#include "flash/spi_swseq.h"
 
 namespace {
-
-// Software sequencing writes its control as a 16-bit word at SSFSTS_CTL + 1: bit
-// n of that word is bit n + 8 of the register.
-constexpr UINT32 SSFSTS_CTL_CONTROL_WORD = SSFSTS_CTL + 1;
-constexpr UINT16 ControlWord(UINT32 RegisterBits) { return static_cast<UINT16>(RegisterBits >> 8); }
-constexpr UINT8 SSFSTS_CLEAR = SSFSTS_CTL_FDONE | SSFSTS_CTL_FCERR | SSFSTS_CTL_AEL;
-// The control bits a new cycle keeps: the reserved ones, SME, and SCGO, which it sets anyway.
-constexpr UINT16 SSFC_KEEP = ControlWord(SSFSTS_CTL_RESERVED | SSFSTS_CTL_SME | SSFSTS_CTL_SCGO);
 
 constexpr UINT32 FREG_BIOS = 1;  // the BIOS region
 
@@ -69,7 +63,7 @@ EFI_STATUS SwSeqErase(UINT64 Address, UINT64 Length) {
   while (Remaining > 0) {
     // Blocks outside the writable range are left alone without a report.
     if (InWritableRange(Flash, Flash + Block - 1)) {
-      Status = SwSeqCycle(static_cast<UINT32>(Flash), 0, OPMENU_SLOT_ERASE, FALSE, TRUE, FALSE);
+      Status = SwSeqEraseBlock(static_cast<UINT32>(Flash));
       if (EFI_ERROR(Status)) {
         return Status;
       }
@@ -80,35 +74,15 @@ EFI_STATUS SwSeqErase(UINT64 Address, UINT64 Length) {
   return EFI_SUCCESS;
 }
 
-// One software-sequenced cycle per byte: the byte in FDATA0, then the program opcode.
+// One software-sequenced cycle per byte.
 EFI_STATUS SwSeqProgram(UINT64 Flash, const UINT8 *Source, UINT64 Length) {
   for (UINT64 I = 0; I < Length; I++) {
-    RegWrite8(SpiDecodingBar() + FDATA0, Source[I]);
-    EFI_STATUS Status =
-        SwSeqCycle(static_cast<UINT32>(Flash + I), 0, OPMENU_SLOT_PROGRAM, FALSE, TRUE, TRUE);
+    EFI_STATUS Status = SwSeqProgramByte(static_cast<UINT32>(Flash + I), Source[I]);
     if (EFI_ERROR(Status)) {
       return Status;  // the bytes before this one stay programmed
     }
   }
   return EFI_SUCCESS;
-}
-
-// Polls the software-sequencing status byte until Done says so; FALSE when the
-// bound ran out. The waits get the same bound as the hardware-sequenced ones.
-BOOLEAN SwSeqPoll(BOOLEAN (*Done)(UINT8 Status), UINT8 *Last) {
-  for (UINT32 Poll = 0; Poll < SPI_CYCLE_POLLS; Poll++) {
-    *Last = RegRead8(SpiDecodingBar() + SSFSTS_CTL);
-    if (Done(*Last)) {
-      return TRUE;
-    }
-    PmTimerDelay(SpiControllerState.AcpiIoBase, SPI_POLL_DELAY_US);
-  }
-  return FALSE;
-}
-
-BOOLEAN SwSeqIdle(UINT8 Status) { return (Status & SSFSTS_CTL_SCIP) == 0; }
-BOOLEAN SwSeqFinished(UINT8 Status) {
-  return (Status & (SSFSTS_CTL_FDONE | SSFSTS_CTL_FCERR)) != 0;
 }
 
 }  // namespace
@@ -221,49 +195,4 @@ EFI_STATUS TranslateBiosAddress(UINT64 Address, UINT64 *ImageAddress) {
   UINT64 BiosRegionBase = SpiRangeBase(RegRead32(Mmio + FREG0 + FREG_STRIDE * FREG_BIOS));
   *ImageAddress = BiosRegionBase + (Address - BiosWindow.Base) + FOUR_GIB - BiosWindow.FlashSize;
   return EFI_SUCCESS;
-}
-
-EFI_STATUS SwSeqCycle(UINT32 FlashAddress, UINT8 CountCode, UINT8 Slot, BOOLEAN PrefixFlag,
-                      BOOLEAN AtomicFlag, BOOLEAN DataFlag) {
-  // The waits run on the PM timer; without an ACPI base its port would be 0x08.
-  if (!SpiControllerReady()) {
-    return EFI_NOT_READY;
-  }
-  EFI_STATUS Status = SwSeqWaitIdle();
-  if (EFI_ERROR(Status)) {
-    return Status;
-  }
-  UINT32 Control = (CountCode & SSFSTS_CTL_DBC_MASK) << SSFSTS_CTL_DBC_SHIFT |
-                   (Slot & SSFSTS_CTL_COP_MASK) << SSFSTS_CTL_COP_SHIFT | SSFSTS_CTL_SCGO;
-  if (DataFlag) {
-    Control |= SSFSTS_CTL_DS;
-  }
-  if (PrefixFlag) {
-    Control |= SSFSTS_CTL_SPOP;
-  }
-  if (AtomicFlag) {
-    Control |= SSFSTS_CTL_ACS;
-  }
-  RegWrite32(SpiDecodingBar() + FADDR, FlashAddress);
-  // SCGO starts the cycle.
-  RegAndOr16(SpiDecodingBar() + SSFSTS_CTL_CONTROL_WORD, SSFC_KEEP, ControlWord(Control));
-  return SwSeqWaitDone();
-}
-
-EFI_STATUS SwSeqWaitIdle() {
-  UINT8 Last = 0;
-  if (!SwSeqPoll(SwSeqIdle, &Last)) {
-    return EFI_DEVICE_ERROR;
-  }
-  RegOr8(SpiDecodingBar() + SSFSTS_CTL, SSFSTS_CLEAR);
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS SwSeqWaitDone() {
-  UINT8 Last = 0;
-  if (!SwSeqPoll(SwSeqFinished, &Last)) {
-    return EFI_DEVICE_ERROR;
-  }
-  RegOr8(SpiDecodingBar() + SSFSTS_CTL, SSFSTS_CLEAR);
-  return (Last & (SSFSTS_CTL_FCERR | SSFSTS_CTL_AEL)) != 0 ? EFI_DEVICE_ERROR : EFI_SUCCESS;
 }

@@ -12,7 +12,3 @@ EFI_STATUS BiosFlashErase(UINT64 Address, UINT64 Length);
 EFI_STATUS BiosFlashProgram(UINT64 Address, const VOID *Buffer, UINT64 *Length);
 EFI_STATUS BiosFlashWrite(UINT64 Address, UINT32 *Length, const VOID *Buffer);
 EFI_STATUS TranslateBiosAddress(UINT64 Address, UINT64 *ImageAddress);
-EFI_STATUS SwSeqCycle(UINT32 FlashAddress, UINT8 CountCode, UINT8 Slot, BOOLEAN PrefixFlag,
-                      BOOLEAN AtomicFlag, BOOLEAN DataFlag);
-EFI_STATUS SwSeqWaitIdle();
-EFI_STATUS SwSeqWaitDone();

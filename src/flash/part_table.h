@@ -1,28 +1,12 @@
-// The flash part table, the identification of the installed chip and the set-up
-// of the controller and of the BIOS window for it.
+// The flash part table and the identification of the installed chip: the scan
+// tries the rows in order, has the controller set up for each (spi_setup) and
+// keeps the first whose identification bytes match.
 #pragma once
 
+#include "flash/spi_setup.h"
 #include "uefi/uefi.h"
 
-// Where the memory-mapped BIOS window lies in the flash, and what may be written.
-struct BiosWindowRecord {
-  UINT64 Base;
-  UINT64 Size;
-  INT64 FlashOffset;
-  UINT32 FlashSize;
-  UINT32 EraseBlockSize;
-  UINT64 WritableLow;
-  UINT64 WritableHigh;
-  BOOLEAN DescriptorMode;
-};
-extern BiosWindowRecord BiosWindow;
-
-EFI_STATUS BiosWindowInit();
 VOID DetectFlashPart();
-// The writable range and DescriptorMode from the controller as it is now: the set-up
-// runs it for the selected part, and it runs again once platform firmware may have
-// lifted the descriptor's limits.
-VOID BiosWindowReadWritableRange();
 
 // The row DetectFlashPart accepted, or -1 when none was.
 INT32 SelectedFlashPartIndex();
@@ -87,35 +71,6 @@ struct FlashPartEntry {
 
 extern const FlashPartEntry FlashPartTable[FLASH_PART_COUNT];
 
-// Roles of the opcode-menu slots: identification (loaded only), the erase opcode
-// (also in LVSCC/UVSCC) and the program opcode of the software-sequenced cycles.
-constexpr UINT8 OPMENU_SLOT_IDENTIFY = 0;
-constexpr UINT8 OPMENU_SLOT_ERASE = 1;
-constexpr UINT8 OPMENU_SLOT_PROGRAM = 2;
-
-// Option word of SpiControllerConfig.
-constexpr UINT32 SPI_OPTION_WRITE_STATUS_REQUIRED = 1u << 0;
-constexpr UINT32 SPI_OPTION_1 = 1u << 1;
-constexpr UINT32 SPI_OPTION_2 = 1u << 2;
-constexpr UINT32 SPI_OPTION_WRITE_GRANULARITY_64 = 1u << 3;
-constexpr UINT32 SPI_OPTION_ID_BYTE_COUNT_SHIFT = 4;
-constexpr UINT32 SPI_OPTION_ID_BYTE_COUNT_MASK = 0x7;
-constexpr UINT32 SPI_OPTION_5_SHIFT = 7;
-constexpr UINT32 SPI_OPTION_5_MASK = 0x7;
-constexpr UINT32 SPI_OPTION_FIXED_WRITE_STATUS_METHOD = 1u << 10;
-
-// The working form of a row's settings, programmed into the controller.
-struct SpiControllerConfig {
-  UINT8 OpcodeMenu[8];
-  UINT16 OpcodeTypes;
-  UINT8 PrefixOpcodes[2];
-  UINT32 Options;
-  UINT8 AuxBytes[4];
-  UINT32 Capacity;
-  UINT32 EraseBlockSize;
-  UINT32 LastWord;
-};
-
 struct FlashDeviceInfo {
   UINT32 Format;
   UINT32 ChipId;
@@ -130,8 +85,6 @@ struct FlashDeviceInfo {
 };
 
 // Steps of the set-up, exposed for tests.
-VOID ComputeBiosFlashOffset();
-EFI_STATUS GetFlashComponentCount(UINT8 *Count);
 EFI_STATUS DecodeFlashDensity(UINT8 ComponentCount, FlashDeviceInfo *Info,
                               SpiControllerConfig *Config);
 // Tries the rows in scan order from the first, then the generic row; stops early
@@ -141,5 +94,8 @@ VOID ScanPartTable();
 FlashDeviceInfo *TryFlashPart();
 EFI_STATUS LoadFlashDeviceInfo(FlashDeviceInfo *Info);
 EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info);
-// The LVSCC/UVSCC value the set-up programs for a configuration.
-UINT32 ComputeVsccValue(const SpiControllerConfig *Config);
+
+// The size code of a flash of Bytes: n for 64 KiB << n (128 KiB..64 MiB), else
+// FLASH_SIZE_CODE_NONE.
+constexpr UINT8 FLASH_SIZE_CODE_NONE = 0xFF;
+UINT8 FlashSizeCode(UINT32 Bytes);

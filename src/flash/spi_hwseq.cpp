@@ -1,26 +1,18 @@
-// Hardware-sequenced cycles of the PCH SPI controller and the one-time reading of
-// what they need: ACPI base, region permissions, component capabilities and the
-// flash size from the descriptor.
+// Hardware-sequenced cycles: one request becomes controller cycles of at most 64
+// data bytes (or one erase each), run with SMIs masked and, for writes and erases,
+// with BIOSWE set and BIOS prefetching off.
 #include "flash/spi_hwseq.h"
 
-#include "flash/flash_descriptor.h"
+#include "base/firmware.h"
 #include "flash/flash_geometry.h"
 #include "flash/hw_access.h"
-#include "flash/regs/acpi_io.h"
-#include "flash/regs/descriptor.h"
 #include "flash/regs/spi_mmio.h"
 #include "flash/regs/spi_pci.h"
-
-SpiControllerStateRecord SpiControllerState = {};
 
 namespace {
 
 // Hardware-sequenced reads and writes never cross a 256-byte page.
 constexpr UINT32 FLASH_PAGE_BYTES = 256;
-
-// Where BAR0 decodes as far as this layer knows; SpiReadBar0 and SpiAcquireBar
-// are its only writers.
-UINT32 DecodingBar = 0;
 
 // Set when a cycle did not finish within the poll bound. A controller that hangs
 // once hangs again: every later cycle of the run fails at once instead of
@@ -28,57 +20,8 @@ UINT32 DecodingBar = 0;
 BOOLEAN ControllerStuck = FALSE;
 
 UINT64 BiosControl() { return SpiControllerState.SpiPciConfig + BIOS_CONTROL; }
-UINT16 SmiEnPort() { return static_cast<UINT16>(SpiControllerState.AcpiIoBase + ACPI_SMI_EN); }
 
 BOOLEAN IsWriteOrErase(SpiCycle Cycle) { return Cycle == SpiCycleWrite || Cycle == SpiCycleErase; }
-
-// Clears GBL_SMI_EN and returns the SMI_EN value to put back.
-UINT32 MaskSmis() {
-  UINT32 Saved = PortRead32(SmiEnPort());
-  PortWrite32(SmiEnPort(), Saved & ~SMI_EN_GBL_SMI_EN);
-  return Saved;
-}
-
-VOID RestoreSmis(UINT32 Saved) { PortWrite32(SmiEnPort(), Saved); }
-
-// Reads the descriptor through the controller at the base BAR0 holds now.
-EFI_STATUS ReadDescriptorMaps(UINT64 Mmio) {
-  SpiControllerStateRecord &State = SpiControllerState;
-
-  UINT32 Flmap0 = DescriptorReadDword(Mmio, FDSS_MAP, FDSI_FLMAP0);
-  State.ComponentCountCode = static_cast<UINT8>(FlashComponentCount(Flmap0) - 1);
-
-  UINT32 Flcomp = DescriptorReadDword(Mmio, FDSS_COMPONENT, FDSI_FLCOMP);
-  UINT32 FirstSize = 0;
-  UINT32 SecondSize = 0;
-  FlashComponentSize(Flcomp, 0, &FirstSize);
-  FlashComponentSize(Flcomp, 1, &SecondSize);
-  if (State.ComponentCountCode != 0) {
-    State.SecondComponentBase = FirstSize;
-    State.FlashTotalSize = FirstSize + SecondSize;
-  } else {
-    State.FlashTotalSize = FirstSize;
-  }
-
-  UINT32 Flmap1 = DescriptorReadDword(Mmio, FDSS_MAP, FDSI_FLMAP1);
-  State.PchStrapOffset = static_cast<UINT16>(((Flmap1 >> FLMAP1_FPSBA_SHIFT) & FLMAP1_FPSBA_MASK) *
-                                             DESCRIPTOR_BASE_UNIT);
-  if (State.PchStrapOffset == 0) {
-    return EFI_UNSUPPORTED;
-  }
-  State.PchStrapBytes = static_cast<UINT16>(((Flmap1 >> FLMAP1_PSL_SHIFT) & FLMAP1_PSL_MASK) *
-                                            DESCRIPTOR_LENGTH_UNIT);
-
-  UINT32 Flmap2 = DescriptorReadDword(Mmio, FDSS_MAP, FDSI_FLMAP2);
-  State.CpuStrapOffset = static_cast<UINT16>(((Flmap2 >> FLMAP2_FMSBA_SHIFT) & FLMAP2_FMSBA_MASK) *
-                                             DESCRIPTOR_BASE_UNIT);
-  if (State.CpuStrapOffset == 0) {
-    return EFI_UNSUPPORTED;
-  }
-  State.CpuStrapBytes = static_cast<UINT16>(((Flmap2 >> FLMAP2_MSL_SHIFT) & FLMAP2_MSL_MASK) *
-                                            DESCRIPTOR_LENGTH_UNIT);
-  return EFI_SUCCESS;
-}
 
 // The FCYCLE value of a cycle type; FALSE for an unknown type.
 BOOLEAN CycleValue(SpiCycle Cycle, UINT32 *Value) {
@@ -141,10 +84,7 @@ UINT32 EraseCycleBytes(UINT32 A, UINT32 R, UINT32 *Fcycle) {
 VOID CopyToFdata(UINT64 Mmio, const UINT8 *Source, UINT32 N) {
   if (N % 8 == 0) {
     for (UINT32 I = 0; I < N; I += 4) {
-      UINT32 Dword = static_cast<UINT32>(Source[I]) | static_cast<UINT32>(Source[I + 1]) << 8 |
-                     static_cast<UINT32>(Source[I + 2]) << 16 |
-                     static_cast<UINT32>(Source[I + 3]) << 24;
-      RegWrite32(Mmio + FDATA0 + I, Dword);
+      RegWrite32(Mmio + FDATA0 + I, ReadLittleEndian32(Source + I));
     }
     return;
   }
@@ -289,8 +229,11 @@ EFI_STATUS RunCycleLoop(UINT64 Mmio, SpiCycle Cycle, UINT32 FlashLinear, UINT32 
       CopyToFdata(Mmio, P, N);
     }
     StartCycle(Mmio, A, N, Fcycle);
-    if (!SpiWaitCycleDone(Mmio, TRUE)) {
-      return EFI_DEVICE_ERROR;
+    UINT32 Hsfsts = 0;
+    EFI_STATUS Status = SpiWaitCycleDone(Mmio, TRUE, &Hsfsts);
+    if (EFI_ERROR(Status)) {
+      SpiRecordCycleFailure(FALSE, A, Hsfsts, Status);
+      return Status;
     }
     if (HasDataIn(Cycle)) {
       CopyFromFdata(Mmio, P, N);
@@ -308,13 +251,16 @@ EFI_STATUS RunCycleLoop(UINT64 Mmio, SpiCycle Cycle, UINT32 FlashLinear, UINT32 
 // and its exit.
 EFI_STATUS RunCycles(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 Address,
                      UINT32 ByteCount, UINT8 *Buffer) {
-  if (!SpiWaitCycleDone(Mmio, FALSE)) {
-    return EFI_DEVICE_ERROR;
+  // A cycle still running (of firmware, or one of ours that hung) is waited out.
+  UINT32 Hsfsts = 0;
+  EFI_STATUS Status = SpiWaitCycleDone(Mmio, FALSE, &Hsfsts);
+  if (EFI_ERROR(Status)) {
+    SpiRecordCycleFailure(FALSE, Address, Hsfsts, Status);
+    return Status;
   }
   UINT32 FlashLinear = 0;
   UINT32 Fcycle = 0;
-  EFI_STATUS Status =
-      CheckCycleRequest(Mmio, Region, Cycle, Address, ByteCount, &FlashLinear, &Fcycle);
+  Status = CheckCycleRequest(Mmio, Region, Cycle, Address, ByteCount, &FlashLinear, &Fcycle);
   if (EFI_ERROR(Status)) {
     return Status;
   }
@@ -323,85 +269,7 @@ EFI_STATUS RunCycles(UINT64 Mmio, FlashRegion Region, SpiCycle Cycle, UINT32 Add
 
 }  // namespace
 
-BOOLEAN SpiBarUsable(UINT32 Base) { return Base != 0 && Base != SPI_BAR0_MASK; }
-
-BOOLEAN SpiControllerPresent() { return SpiBarUsable(SpiReadBar0()); }
-
-EFI_STATUS SpiControllerInit() {
-  SpiControllerStateRecord &State = SpiControllerState;
-  State = {};
-  DecodingBar = 0;
-  ControllerStuck = FALSE;
-  State.FixedSpiBar = SPI_FIXED_BAR;
-  State.SpiPciConfig = PcieConfigAddress(SPI_PCI_BUS, SPI_PCI_DEVICE, SPI_PCI_FUNCTION);
-
-  GetAcpiIoBase(&State.AcpiIoBase);
-  if (State.AcpiIoBase == 0) {
-    return EFI_UNSUPPORTED;
-  }
-  // Set-up reads the controller where BAR0 decodes now; BAR0 is not moved here.
-  UINT32 Base = SpiReadBar0();
-  if (!SpiBarUsable(Base)) {
-    return EFI_UNSUPPORTED;
-  }
-  if (!DescriptorValid(Base)) {
-    return EFI_UNSUPPORTED;
-  }
-  State.RegionReadAccess = static_cast<UINT8>(RegRead8(Base + FRAP) >> FRAP_BRRA_SHIFT);
-  State.RegionWriteAccess = static_cast<UINT8>(RegRead16(Base + FRAP) >> FRAP_BRWA_SHIFT);
-  State.LvsccValue = RegRead32(Base + LVSCC);
-  State.UvsccValue = RegRead32(Base + UVSCC);
-  return ReadDescriptorMaps(Base);
-}
-
-BOOLEAN SpiControllerReady() {
-  return SpiControllerState.AcpiIoBase != 0 && SpiBarUsable(DecodingBar);
-}
-
-UINT32 SpiDecodingBar() { return DecodingBar; }
-
-UINT32 SpiReadBar0() {
-  UINT64 Config = PcieConfigAddress(SPI_PCI_BUS, SPI_PCI_DEVICE, SPI_PCI_FUNCTION);
-  DecodingBar = RegRead32(Config + SPI_BAR0) & SPI_BAR0_MASK;
-  return DecodingBar;
-}
-
-UINT64 SpiAcquireBar(UINT64 Config) {
-  UINT32 Fixed = SpiControllerState.FixedSpiBar;
-  if ((RegRead32(Config + SPI_BAR0) & SPI_BAR0_MASK) != Fixed) {
-    // Decoding stays off while the base changes.
-    RegAnd8(Config + PCI_COMMAND, static_cast<UINT8>(~PCI_COMMAND_MSE));
-    RegWrite32(Config + SPI_BAR0, Fixed);
-    RegOr8(Config + PCI_COMMAND, PCI_COMMAND_MSE);
-  }
-  DecodingBar = Fixed;
-  return Fixed;
-}
-
-EFI_STATUS SpiGetRegionRange(FlashRegion Region, UINT32 *Base, UINT32 *Size) {
-  if (Region > FlashRegionWholeFlash) {
-    return EFI_INVALID_PARAMETER;
-  }
-  if (Region == FlashRegionWholeFlash) {
-    *Base = 0;
-    *Size = SpiControllerState.FlashTotalSize;
-    return EFI_SUCCESS;
-  }
-  if (!SpiControllerReady()) {
-    return EFI_NOT_READY;  // BAR0 must not be programmed on an unknown platform
-  }
-  UINT64 Mmio = SpiAcquireBar(SpiControllerState.SpiPciConfig);
-  UINT32 Freg = RegRead32(Mmio + FREG0 + FREG_STRIDE * Region);
-  if (Freg == FREG_UNUSED) {
-    return EFI_DEVICE_ERROR;
-  }
-  UINT64 RegionBase = SpiRangeBase(Freg);
-  *Base = static_cast<UINT32>(RegionBase);
-  *Size = static_cast<UINT32>(SpiRangeLimit(Freg) + 1 - RegionBase);
-  return EFI_SUCCESS;
-}
-
-BOOLEAN SpiWaitCycleDone(UINT64 Mmio, BOOLEAN CheckError) {
+EFI_STATUS SpiWaitCycleDone(UINT64 Mmio, BOOLEAN CheckError, UINT32 *LastStatus) {
   UINT32 Status = 0;
   BOOLEAN Idle = FALSE;
   for (UINT32 Poll = 0; Poll < SPI_CYCLE_POLLS; Poll++) {
@@ -412,13 +280,22 @@ BOOLEAN SpiWaitCycleDone(UINT64 Mmio, BOOLEAN CheckError) {
     }
     PmTimerDelay(SpiControllerState.AcpiIoBase, SPI_POLL_DELAY_US);
   }
+  *LastStatus = Status;
   if (!Idle) {
     ControllerStuck = TRUE;
-    return FALSE;
+    return EFI_TIMEOUT;
   }
-  // Clears FDONE and FCERR; the control half is written as zeros.
-  RegWrite32(Mmio + HSFSTS_CTL, HSFSTS_CTL_FDONE | HSFSTS_CTL_FCERR);
-  return !(CheckError && (Status & HSFSTS_CTL_FCERR) != 0);
+  // Clears FDONE, FCERR and AEL; the control half is written as zeros.
+  RegWrite32(Mmio + HSFSTS_CTL, HSFSTS_CTL_FDONE | HSFSTS_CTL_FCERR | HSFSTS_CTL_AEL);
+  if (!CheckError) {
+    return EFI_SUCCESS;
+  }
+  // AEL says why the controller refused (an access the region permissions or a
+  // protected range forbid); FCERR alone is any other failed cycle.
+  if ((Status & HSFSTS_CTL_AEL) != 0) {
+    return EFI_ACCESS_DENIED;
+  }
+  return (Status & HSFSTS_CTL_FCERR) != 0 ? EFI_DEVICE_ERROR : EFI_SUCCESS;
 }
 
 EFI_STATUS SpiSendCycle(FlashRegion Region, SpiCycle Cycle, UINT32 Address, UINT32 ByteCount,
@@ -429,13 +306,13 @@ EFI_STATUS SpiSendCycle(FlashRegion Region, SpiCycle Cycle, UINT32 Address, UINT
     return EFI_NOT_READY;
   }
   if (ControllerStuck) {
-    return EFI_DEVICE_ERROR;
+    return EFI_TIMEOUT;
   }
   UINT64 Mmio = SpiAcquireBar(SpiControllerState.SpiPciConfig);
 
   // SMIs stay off for the whole operation: SMM code may reset BIOSWE or use the
   // controller itself while a cycle runs.
-  UINT32 SavedSmiEn = MaskSmis();
+  UINT32 SavedSmiEn = SpiMaskSmis();
   UINT8 SavedSrc = RegRead8(BiosControl()) & BIOS_CONTROL_SRC_MASK;
 
   EFI_STATUS Status = EFI_SUCCESS;
@@ -455,7 +332,7 @@ EFI_STATUS SpiSendCycle(FlashRegion Region, SpiCycle Cycle, UINT32 Address, UINT
     SpiDisableBiosWrite(SpiControllerState.SpiPciConfig);
     RegAndOr8(BiosControl(), static_cast<UINT8>(~BIOS_CONTROL_SRC_MASK), SavedSrc);
   }
-  RestoreSmis(SavedSmiEn);
+  SpiRestoreSmis(SavedSmiEn);
   RegisterBarrier();
   return Status;
 }
@@ -482,42 +359,13 @@ EFI_STATUS SpiFlashReadJedecId(UINT8 Selector, UINT32 ByteCount, UINT8 *Buffer) 
   return SpiSendCycle(FlashRegionWholeFlash, SpiCycleReadJedecId, Address, ByteCount, Buffer);
 }
 
-EFI_STATUS SpiEnableBiosWrite(UINT64 Config) {
-  UINT64 Control = Config + BIOS_CONTROL;
-  // With EISS set, BIOSWE only holds inside SMM: setting it from here would raise
-  // an SMI or be undone.
-  if ((RegRead8(Control) & BIOS_CONTROL_EISS) != 0) {
-    return EFI_ACCESS_DENIED;
-  }
-  RegOr8(Control, BIOS_CONTROL_BIOSWE);
-  return EFI_SUCCESS;
-}
-
-VOID SpiDisableBiosWrite(UINT64 Config) {
-  RegAnd8(Config + BIOS_CONTROL, static_cast<UINT8>(~BIOS_CONTROL_BIOSWE));
+EFI_STATUS SpiFlashReadStatus(UINT32 FlashLinear, UINT8 *Status) {
+  return SpiSendCycle(FlashRegionWholeFlash, SpiCycleReadStatus, FlashLinear, 1, Status);
 }
 
 BOOLEAN SpiControllerStuck() { return ControllerStuck; }
 
-VOID SpiReadRegionAccess() {
-  if (!SpiControllerReady()) {
-    return;
-  }
-  UINT64 Mmio = SpiDecodingBar();
-  SpiControllerState.RegionReadAccess =
-      static_cast<UINT8>(RegRead8(Mmio + FRAP) >> FRAP_BRRA_SHIFT);
-  SpiControllerState.RegionWriteAccess =
-      static_cast<UINT8>(RegRead16(Mmio + FRAP) >> FRAP_BRWA_SHIFT);
-}
-
-VOID SpiReadComponentCapabilities() {
-  if (!SpiControllerReady()) {
-    return;
-  }
-  UINT64 Mmio = SpiDecodingBar();
-  SpiControllerState.LvsccValue = RegRead32(Mmio + LVSCC);
-  SpiControllerState.UvsccValue = RegRead32(Mmio + UVSCC);
-}
+VOID SpiResetStuck() { ControllerStuck = FALSE; }
 
 BOOLEAN SpiEraseSupported(UINT32 FlashLinear, UINT32 ByteCount) {
   const SpiControllerStateRecord &State = SpiControllerState;
@@ -535,28 +383,4 @@ BOOLEAN SpiEraseSupported(UINT32 FlashLinear, UINT32 ByteCount) {
     R -= N;
   }
   return TRUE;
-}
-
-BOOLEAN SpiBiosWritesNeedSmm() { return (RegRead8(BiosControl()) & BIOS_CONTROL_EISS) != 0; }
-
-EFI_STATUS SpiCheckBiosWriteEnable() {
-  if (!SpiControllerReady()) {
-    return EFI_NOT_READY;
-  }
-  // Set as a write cycle sets it, with SMIs masked: where SMM still gets control
-  // (SMI_LOCK keeps GBL_SMI_EN set) and LE is set, the handler takes BIOSWE back.
-  UINT32 SavedSmiEn = MaskSmis();
-  UINT8 Before = RegRead8(BiosControl());
-  RegOr8(BiosControl(), BIOS_CONTROL_BIOSWE);
-  UINT8 After = RegRead8(BiosControl());
-  if ((Before & BIOS_CONTROL_BIOSWE) == 0) {
-    SpiDisableBiosWrite(SpiControllerState.SpiPciConfig);
-  }
-  RestoreSmis(SavedSmiEn);
-  RegisterBarrier();
-  return (After & BIOS_CONTROL_BIOSWE) != 0 ? EFI_SUCCESS : EFI_WRITE_PROTECTED;
-}
-
-EFI_STATUS SpiFlashReadStatus(UINT32 FlashLinear, UINT8 *Status) {
-  return SpiSendCycle(FlashRegionWholeFlash, SpiCycleReadStatus, FlashLinear, 1, Status);
 }

@@ -23,11 +23,6 @@ EFI_HOB_GENERIC_HEADER ReadHobHeader(const VOID *Hob) {
   return Header;
 }
 
-UINT32 ReadLittleEndian32(const UINT8 *Bytes) {
-  return static_cast<UINT32>(Bytes[0]) | static_cast<UINT32>(Bytes[1]) << 8 |
-         static_cast<UINT32>(Bytes[2]) << 16 | static_cast<UINT32>(Bytes[3]) << 24;
-}
-
 // Variable services may only be called at TPL_CALLBACK or below. The level is
 // learnt by raising to the top and restoring at once, which leaves it unchanged.
 BOOLEAN VariableServicesCallable() {

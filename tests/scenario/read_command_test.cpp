@@ -102,7 +102,7 @@ TEST(ReadCommand, FailedFlashReadLeavesNoFile) {
   SimConfig NoDescriptor = DefaultSimConfig();
   NoDescriptor.NoDescriptor = true;
   const Case Cases[] = {
-      {"read-protected block", LastBlockUnreadable, "Device Error", EFI_DEVICE_ERROR},
+      {"read-protected block", LastBlockUnreadable, "Access Denied", EFI_ACCESS_DENIED},
       {"chip smaller than the window", SmallChip, "Invalid Parameter", EFI_INVALID_PARAMETER},
       {"no descriptor", NoDescriptor, "Invalid Parameter", EFI_INVALID_PARAMETER},
   };

@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "flash/hw_access.h"
+#include "flash/spi_swseq.h"
 #include "flash_rig.h"
 
 namespace {
@@ -328,11 +329,15 @@ TEST(SwSeqWaits, GiveUpAfterAboutSixSeconds) {
   RegWrite16(kFixedBar + 0xA6,
              static_cast<UINT16>((RegRead16(kFixedBar + 0xA6) & 0x3FFF) | (1u << 14)));
   uint64_t Start = SimTimeNs(Rig.Platform);
-  EXPECT_EQ(SwSeqCycle(0, 0, 7, FALSE, TRUE, FALSE), EFI_DEVICE_ERROR);
+  SpiClearCycleFailure();
+  EXPECT_EQ(SwSeqCycle(0, 0, 7, FALSE, TRUE, FALSE), EFI_TIMEOUT);
   uint64_t Waited = SimTimeNs(Rig.Platform) - Start;
   EXPECT_GE(Waited, 6000000000ull);
   EXPECT_LT(Waited, 12000000000ull);
-  EXPECT_EQ(SwSeqWaitIdle(), EFI_DEVICE_ERROR);
+  const SpiCycleFailureRecord *Failure = SpiLastCycleFailure();
+  EXPECT_TRUE(Failure->Recorded && Failure->SoftwareSequenced);
+  EXPECT_NE(Failure->ControllerStatus & 0x01u, 0u) << "SCIP still set when the wait gave up";
+  EXPECT_EQ(SwSeqWaitIdle(), EFI_TIMEOUT);
 }
 
 TEST(BiosFlashOperations, FollowTheControllerAfterBar0Moved) {

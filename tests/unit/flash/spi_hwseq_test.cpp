@@ -370,10 +370,51 @@ TEST(SpiSendCycle, BusyControllerFailsBeforeAnyOtherCheck) {
   // The first cycle never finishes; the next call finds the controller busy and
   // fails even though its region is invalid. Each gives up after about 6 seconds.
   uint64_t Start = SimTimeNs(Rig.Platform);
-  EXPECT_EQ(SpiFlashRead(6, 0, 8, Buffer), EFI_DEVICE_ERROR);
+  EXPECT_EQ(SpiFlashRead(6, 0, 8, Buffer), EFI_TIMEOUT);
   EXPECT_GE(SimTimeNs(Rig.Platform) - Start, 6000000000ull);
-  EXPECT_EQ(SpiSendCycle(7, SpiCycleRead, 0, 8, Buffer), EFI_DEVICE_ERROR);
+  EXPECT_EQ(SpiSendCycle(7, SpiCycleRead, 0, 8, Buffer), EFI_TIMEOUT);
   EXPECT_EQ(Rig.Counters().HwCycles[SimCycleRead], 1u);
+}
+
+TEST(SpiSendCycle, AFailedCycleSaysWhatTheControllerSaid) {
+  // FCERR alone, FCERR with AEL (a protected range the driver did not know of), and a
+  // cycle that never ends: each its own status, with the cycle's flash-linear address
+  // and the HSFSTS_CTL value it ended with.
+  struct Case {
+    const char *Name;
+    std::function<void(SimConfig &)> Adjust;
+    EFI_STATUS Expected;
+    uint32_t StatusBits;  // set in the recorded HSFSTS_CTL
+  } Cases[] = {
+      {"FCERR", [](SimConfig &C) { C.FailCycle = 2; }, EFI_DEVICE_ERROR, 0x2},
+      {"AEL",
+       [](SimConfig &C) {
+         C.Protect[0] = {0x11000, 0x11FFF};
+         C.ProtectCount = 1;
+       },
+       EFI_ACCESS_DENIED, 0x6},
+      {"time-out", [](SimConfig &C) { C.StuckBusy = true; }, EFI_TIMEOUT, 0x20},
+  };
+  for (const Case &C : Cases) {
+    SCOPED_TRACE(C.Name);
+    FlashRig Rig(C.Adjust);
+    ASSERT_EQ(SpiControllerInit(), EFI_SUCCESS);
+    SpiClearCycleFailure();
+    // Two 4 KiB erases: the second one (at 0x11000) is the one that fails, except
+    // for the stuck controller, whose first never ends.
+    EXPECT_EQ(SpiFlashErase(6, 0x10000, 0x2000), C.Expected);
+    const SpiCycleFailureRecord *Failure = SpiLastCycleFailure();
+    ASSERT_TRUE(Failure->Recorded);
+    EXPECT_FALSE(Failure->SoftwareSequenced);
+    EXPECT_EQ(Failure->Status, C.Expected);
+    EXPECT_EQ(Failure->FlashLinear, C.Expected == EFI_TIMEOUT ? 0x10000u : 0x11000u);
+    EXPECT_EQ(Failure->ControllerStatus & C.StatusBits, C.StatusBits);
+    // The next cycle starts clean: FCERR and AEL were cleared with FDONE.
+    if (C.Expected != EFI_TIMEOUT) {
+      uint8_t Byte = 0;
+      EXPECT_EQ(SpiFlashRead(6, 0, 1, &Byte), EFI_SUCCESS);
+    }
+  }
 }
 
 TEST(SpiGetRegionRange, DecodesFreg) {
