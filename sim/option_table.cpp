@@ -26,7 +26,6 @@ using Value = SimOptionValue;
 // are converted (presets first).
 constexpr SimOptionRow kRows[] = {
     {.Name = "--help",
-     .Form = SimFormFlag,
      .Scope = SimScopeHostFiles,
      .Host = SimHostHelp,
      .Help = "Print this help and exit"},
@@ -69,7 +68,6 @@ constexpr SimOptionRow kRows[] = {
      .Help = "HEXBYTES: variable services answer EFI_NOT_AVAILABLE_YET and a GUID HOB of the "
              "debug-mask GUID carries these data bytes"},
     {.Name = "--read-only",
-     .Form = SimFormFlag,
      .Scope = SimScopeHostFirmware,
      .Host = SimHostReadOnly,
      .Help = "The shell's volume is read-only"},
@@ -124,7 +122,6 @@ constexpr SimOptionRow kRows[] = {
      .Host = SimHostSaveFlash,
      .Help = "FILE: final whole-flash contents"},
     {.Name = "--no-descriptor",
-     .Form = SimFormFlag,
      .Set =
          [](Settings *S, const Value &) {
            S->Platform.NoDescriptor = true;
@@ -132,9 +129,8 @@ constexpr SimOptionRow kRows[] = {
          },
      .Help = "Generated image without a descriptor"},
     {.Name = "--locked-descriptor",
-     .Form = SimFormFlag,
      .Excludes = "--no-descriptor",
-     .Set = [](Settings *S, const Value &) { S->Platform.LockedDescriptor = true; },
+     .Flag = &SimConfig::LockedDescriptor,
      .Help = "Descriptor access as production boards ship"},
     {.Name = "--seed",
      .Form = SimFormCount,
@@ -146,26 +142,11 @@ constexpr SimOptionRow kRows[] = {
      .Max = MAX_UINT32,
      .Set = [](Settings *S, const Value &V) { S->Platform.Bar0 = uint32_t(V.Number); },
      .Help = "HEX: base BAR0 of 0:31.5 holds at power-on (0: none)"},
-    {.Name = "--no-spi",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.NoSpi = true; },
-     .Help = "0:31.5 reads all ones"},
-    {.Name = "--no-pmc",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.NoPmc = true; },
-     .Help = "0:31.2 reads all ones"},
-    {.Name = "--eiss",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.Eiss = true; },
-     .Help = "BIOS_CONTROL.EISS set"},
-    {.Name = "--no-ble",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.NoBle = true; },
-     .Help = "BIOS_CONTROL.LE clear"},
-    {.Name = "--smi-lock",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.SmiLock = true; },
-     .Help = "GBL_SMI_EN cannot be cleared"},
+    {.Name = "--no-spi", .Flag = &SimConfig::NoSpi, .Help = "0:31.5 reads all ones"},
+    {.Name = "--no-pmc", .Flag = &SimConfig::NoPmc, .Help = "0:31.2 reads all ones"},
+    {.Name = "--eiss", .Flag = &SimConfig::Eiss, .Help = "BIOS_CONTROL.EISS set"},
+    {.Name = "--no-ble", .Flag = &SimConfig::NoBle, .Help = "BIOS_CONTROL.LE clear"},
+    {.Name = "--smi-lock", .Flag = &SimConfig::SmiLock, .Help = "GBL_SMI_EN cannot be cleared"},
     {.Name = "--protect",
      .Form = SimFormRange,
      .Repeats = true,
@@ -189,8 +170,7 @@ constexpr SimOptionRow kRows[] = {
          },
      .Help = "BASE:LIMIT: read-protected range; may repeat"},
     {.Name = "--vscc-unlocked",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.VsccUnlocked = true; },
+     .Flag = &SimConfig::VsccUnlocked,
      .Help = "LVSCC/UVSCC stay writable"},
     {.Name = "--gpr0",
      .Form = SimFormRange,
@@ -202,20 +182,16 @@ constexpr SimOptionRow kRows[] = {
      .Help = "BASE:LIMIT: the global protected range GPR0 write-protects this range "
              "(flash-linear, hex, inclusive)"},
     {.Name = "--chip-protect",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.ChipProtect = true; },
+     .Flag = &SimConfig::ChipProtect,
      .Help = "The chip's status register has its block-protect bits set: the chip ignores "
              "every program and erase"},
     {.Name = "--pm-timer-stopped",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.PmTimerStopped = true; },
+     .Flag = &SimConfig::PmTimerStopped,
      .Help = "PM1_TMR never changes"},
     {.Name = "--flockdn",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.Flockdn = true; },
+     .Flag = &SimConfig::Flockdn,
      .Help = "HSFSTS_CTL.FLOCKDN set: PREOP/OPTYPE/OPMENU, PR0-PR4 and GPR0 keep their values"},
     {.Name = "--production",
-     .Form = SimFormFlag,
      .Preset = true,
      .Set = [](Settings *S, const Value &) { SimConfigProduction(&S->Platform); },
      .Help = "A shipped board: --locked-descriptor, --flockdn, --smi-lock and --eiss, with "
@@ -227,8 +203,7 @@ constexpr SimOptionRow kRows[] = {
      .Set = [](Settings *S, const Value &V) { S->Platform.FailCycle = uint32_t(V.Number); },
      .Help = "N: the N-th hardware-sequenced cycle ends with FCERR"},
     {.Name = "--stuck-busy",
-     .Form = SimFormFlag,
-     .Set = [](Settings *S, const Value &) { S->Platform.StuckBusy = true; },
+     .Flag = &SimConfig::StuckBusy,
      .Help = "A hardware-sequenced cycle never finishes"},
     {.Name = "--power-loss-after",
      .Form = SimFormCount,
@@ -247,7 +222,6 @@ constexpr SimOptionRow kRows[] = {
      .Host = SimHostReport,
      .Help = "FILE: JSON report of the run"},
     {.Name = "--summary",
-     .Form = SimFormFlag,
      .Scope = SimScopeHostFiles,
      .Host = SimHostSummary,
      .Help = "After the run, the flash part, cycles, erased and programmed ranges and the "
@@ -475,7 +449,9 @@ bool ConvertRow(const SimOptionRow &Row, const Conversion &C) {
     if (!ConvertValue(Row, C.Words[I].Value != nullptr ? C.Words[I].Value : "", &V, C.Message)) {
       return false;
     }
-    if (Row.Set != nullptr) {
+    if (Row.Flag != nullptr) {
+      C.Settings->Platform.*Row.Flag = true;
+    } else if (Row.Set != nullptr) {
       Row.Set(C.Settings, V);
     } else if (C.Host != nullptr && C.Host->Take != nullptr) {
       C.Host->Take(C.Host->Context, Row, V);

@@ -96,6 +96,7 @@ struct SimOptionRow {
   const SimOptionPool *Pool = nullptr;  // registers shared with other options
   SimOptionScope Scope = SimScopePlatform;
   SimHostOption Host = SimHostNone;  // host options: which one
+  bool SimConfig::*Flag = nullptr;   // a platform flag: the field it sets
   void (*Set)(SimOptionSettings *Settings, const SimOptionValue &Value) = nullptr;  // platform
   const char *Help = nullptr;
 };
