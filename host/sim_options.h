@@ -38,10 +38,3 @@ SimParseOutcome ParseSimOptions(int Argc, const char *const *Argv, SimOptions *O
 
 // The platform configuration with InitialFlash pointing into Options (or null).
 SimConfig PlatformConfigOf(const SimOptions &Options);
-
-// Number syntax shared by the options: hexadecimal with or without "0x", and
-// decimal counts. Return false on anything else, including overflow.
-bool ParseHexValue(const std::string &Text, uint64_t Max, uint64_t *Value);
-bool ParseDecimalCount(const std::string &Text, uint64_t Max, uint64_t *Value);
-// An even number of hexadecimal digits, one byte per pair, in the order written.
-bool ParseHexBytes(const std::string &Text, std::vector<uint8_t> *Bytes);

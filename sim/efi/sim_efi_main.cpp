@@ -167,7 +167,7 @@ EFI_STATUS WriteWholeFile(const CHAR16 *Name, const UINT8 *Data, UINTN Size) {
 constexpr CHAR16 OPTIONS_FILE[] = u"pchflash-sim.opt";
 constexpr CHAR16 FLASH_FILE[] = u"simflash.bin";
 
-EFI_STATUS ReadOptions(SimEfiOptions *Options) {
+EFI_STATUS ReadOptions(SimOptionSettings *Options) {
   UINT8 *Text = nullptr;
   UINT64 Size = 0;
   EFI_STATUS Status = ReadWholeFile(OPTIONS_FILE, OPTIONS_FILE_MAX_BYTES, &Text, &Size);
@@ -189,7 +189,7 @@ EFI_STATUS ReadOptions(SimEfiOptions *Options) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS CreatePlatform(SimEfiOptions *Options) {
+EFI_STATUS CreatePlatform(SimOptionSettings *Options) {
   const UINT64 FlashSize = SimConfigFlashSize(&Options->Platform);
   UINT8 *Flash = nullptr;
   UINT64 Size = 0;
@@ -258,7 +258,7 @@ extern "C" EFI_STATUS EFIAPI SimEfiMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
     PrintFailure("cannot open the volume it was started from", Status);
     return Status;
   }
-  SimEfiOptions Options;
+  SimOptionSettings Options;
   Status = ReadOptions(&Options);
   if (Status == EFI_SUCCESS) Status = CreatePlatform(&Options);
   SimEfiFirmwareView View = {nullptr, nullptr};

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/option_table.h"
+
 namespace {
 
 struct Parsed {
@@ -125,21 +127,36 @@ TEST(SimOptions, HexValuesTakeAnOptionalPrefixAndCountsAreDecimal) {
 }
 
 TEST(SimOptions, NumberParsersRejectOverflowAndJunk) {
+  const auto Hex = [](const std::string &Text, uint64_t Max, uint64_t *Value) {
+    return SimParseHex(Text.data(), Text.size(), Max, Value);
+  };
+  const auto Decimal = [](const std::string &Text, uint64_t Max, uint64_t *Value) {
+    return SimParseDecimal(Text.data(), Text.size(), Max, Value);
+  };
   uint64_t Value = 0;
-  EXPECT_TRUE(ParseHexValue("0XffFF", 0xFFFF, &Value));
+  EXPECT_TRUE(Hex("0XffFF", 0xFFFF, &Value));
   EXPECT_EQ(Value, 0xFFFFu);
-  EXPECT_FALSE(ParseHexValue("10000", 0xFFFF, &Value));
-  EXPECT_TRUE(ParseHexValue("FFFFFFFFFFFFFFFF", UINT64_MAX, &Value));
-  EXPECT_FALSE(ParseHexValue("10000000000000000", UINT64_MAX, &Value));
-  EXPECT_FALSE(ParseHexValue("", UINT64_MAX, &Value));
-  EXPECT_FALSE(ParseHexValue(" 1", UINT64_MAX, &Value));
-  EXPECT_TRUE(ParseDecimalCount("18446744073709551615", UINT64_MAX, &Value));
-  EXPECT_FALSE(ParseDecimalCount("18446744073709551616", UINT64_MAX, &Value));
-  EXPECT_FALSE(ParseDecimalCount("+1", UINT64_MAX, &Value));
-  std::vector<uint8_t> Bytes;
-  EXPECT_TRUE(ParseHexBytes("00004000", &Bytes));
-  EXPECT_EQ(Bytes, (std::vector<uint8_t>{0x00, 0x00, 0x40, 0x00}));
-  EXPECT_FALSE(ParseHexBytes("0g", &Bytes));
+  EXPECT_FALSE(Hex("10000", 0xFFFF, &Value));
+  EXPECT_TRUE(Hex("FFFFFFFFFFFFFFFF", UINT64_MAX, &Value));
+  EXPECT_FALSE(Hex("10000000000000000", UINT64_MAX, &Value));
+  EXPECT_FALSE(Hex("", UINT64_MAX, &Value));
+  EXPECT_FALSE(Hex(" 1", UINT64_MAX, &Value));
+  EXPECT_TRUE(Decimal("18446744073709551615", UINT64_MAX, &Value));
+  EXPECT_FALSE(Decimal("18446744073709551616", UINT64_MAX, &Value));
+  EXPECT_FALSE(Decimal("+1", UINT64_MAX, &Value));
+  // Small limits hold for single digits.
+  EXPECT_FALSE(Decimal("3", 2, &Value));
+  EXPECT_TRUE(Decimal("2", 2, &Value));
+  EXPECT_FALSE(Hex("F", 9, &Value));
+  EXPECT_TRUE(Hex("9", 9, &Value));
+  EXPECT_EQ(Value, 9u);
+  uint8_t Bytes[4];
+  uint32_t Length = 0;
+  EXPECT_TRUE(SimParseHexBytes("00004000", Bytes, 4, &Length));
+  EXPECT_EQ(std::vector<uint8_t>(Bytes, Bytes + Length), (std::vector<uint8_t>{0, 0, 0x40, 0}));
+  EXPECT_FALSE(SimParseHexBytes("0g", Bytes, 4, &Length));
+  EXPECT_FALSE(SimParseHexBytes("0", Bytes, 4, &Length));
+  EXPECT_FALSE(SimParseHexBytes("0000000000", Bytes, 4, &Length));
 }
 
 TEST(SimOptions, DebugMaskSourcesGiveTheBytesTheApplicationReads) {
@@ -293,19 +310,6 @@ TEST(SimOptions, HelpIsNotAUsageError) {
                              "--flockdn", "--production", "--mcfg"}) {
     EXPECT_NE(Result.Message.find(Option), std::string::npos) << Option;
   }
-}
-
-}  // namespace
-
-namespace {
-
-TEST(SimOptions, SmallLimitsHoldForSingleDigits) {
-  uint64_t Value = 0;
-  EXPECT_FALSE(ParseDecimalCount("3", 2, &Value));
-  EXPECT_TRUE(ParseDecimalCount("2", 2, &Value));
-  EXPECT_FALSE(ParseHexValue("F", 9, &Value));
-  EXPECT_TRUE(ParseHexValue("9", 9, &Value));
-  EXPECT_EQ(Value, 9u);
 }
 
 }  // namespace
