@@ -36,7 +36,7 @@ VOID SayNothingChanged(MainState *State) {
 }
 
 VOID PrintImageSize(UINTN Size) {
-  ConsolePrint("Flash BIOS Size : 0x%x\n", static_cast<UINT64>(Size));
+  ConsolePrint("Flash BIOS Size : 0x%x\n", static_cast<UINT32>(Size));
 }
 
 // The shell opens a directory by name as well, and a read of it gives its
@@ -234,7 +234,8 @@ VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEA
 
 // Erases, programs and verifies the planned blocks, one dot each. After a failure
 // on the first of them, the block read back tells whether the flash is still as
-// it was. Either way the run ends with an account of the blocks.
+// it was. A completed run, and a failed one that changed the flash, end with an
+// account of the blocks.
 BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
   UINTN Rewritten = 0;  // blocks of this run erased, programmed and read back
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
