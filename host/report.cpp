@@ -30,6 +30,26 @@ std::vector<FlashByteRange> PlatformRanges(const SimPlatform *Platform, CountFn 
   return MergeRanges(std::move(Ranges));
 }
 
+// The application addresses the flash by BIOS address: the flash laid out to end
+// at 4 GiB, as far down as a 16 MiB whole-flash image reaches.
+constexpr uint64_t FourGiB = 0x100000000ULL;
+constexpr uint64_t LowestBiosAddress = FourGiB - 0x1000000;
+
+std::string RangeLine(const FlashByteRange &Range, uint64_t FlashSize) {
+  char Line[128];
+  int Length = std::snprintf(Line, sizeof(Line), "  flash 0x%07" PRIX64 "-0x%07" PRIX64,
+                             Range.Start, Range.End - 1);
+  std::string Text(Line, static_cast<size_t>(Length));
+  if (FlashSize >= Range.End && FourGiB - FlashSize + Range.Start >= LowestBiosAddress) {
+    std::snprintf(Line, sizeof(Line), ", BIOS 0x%08" PRIX64 "-0x%08" PRIX64,
+                  FourGiB - FlashSize + Range.Start, FourGiB - FlashSize + Range.End - 1);
+    Text += Line;
+  } else {
+    Text += ", no BIOS address";
+  }
+  return Text + "\n";
+}
+
 }  // namespace
 
 std::vector<FlashByteRange> MergeRanges(std::vector<FlashByteRange> Ranges) {
@@ -82,6 +102,7 @@ void CollectPlatformSummary(const SimPlatform *Platform, SimRunSummary *Summary)
   Summary->ModelledTimeNs = SimTimeNs(Platform);
   Summary->Reset = SimGetReset(Platform);
   Summary->Interrupted = SimInterrupted(Platform);
+  Summary->FlashSize = SimFlashSize(Platform);
 }
 
 nlohmann::json ReportJson(const SimRunSummary &Summary) {
@@ -169,11 +190,7 @@ std::string SummaryText(const SimRunSummary &Summary) {
                   "%s: %" PRIu64 " bytes in %zu range(s), %" PRIu64 " block(s) of 64 KiB\n",
                   List.Name, Bytes, List.Ranges.size(), BlocksTouched(List.Ranges));
     Text += Line;
-    for (const FlashByteRange &Range : List.Ranges) {
-      std::snprintf(Line, sizeof(Line), "  0x%07" PRIX64 "-0x%07" PRIX64 "\n", Range.Start,
-                    Range.End - 1);
-      Text += Line;
-    }
+    for (const FlashByteRange &Range : List.Ranges) Text += RangeLine(Range, Summary.FlashSize);
   }
   std::snprintf(Line, sizeof(Line), "modelled time: %.6f s%s\n",
                 static_cast<double>(Summary.ModelledTimeNs) / 1e9,

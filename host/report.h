@@ -42,6 +42,7 @@ struct SimRunSummary {
   std::optional<uint32_t> DebugMask;  // none when the protocol was never published
   uint64_t ModelledTimeNs = 0;
   bool Interrupted = false;
+  uint64_t FlashSize = 0;  // bytes, all components together
 };
 
 // The status as the application's own formatter prints it with "%r".
@@ -59,6 +60,7 @@ nlohmann::json ReportJson(const SimRunSummary &Summary);
 // Number of distinct 64 KiB blocks that the ranges touch.
 uint64_t BlocksTouched(const std::vector<FlashByteRange> &Ranges);
 
-// A few lines for a person (--summary): part, cycles, erased and programmed ranges,
-// modelled time. Each line ends with "\n".
+// A few lines for a person (--summary): part, cycles, erased and programmed ranges
+// (flash-linear, and as the application's messages give them: BIOS addresses, the
+// flash ending at 4 GiB), modelled time. Each line ends with "\n".
 std::string SummaryText(const SimRunSummary &Summary);

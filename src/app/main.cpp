@@ -36,6 +36,9 @@ BOOLEAN CheckArgumentCount(MainState *State) {
   if (Count < 2) {
     // The parse's status stands: EFI_SUCCESS.
     ConsolePrint("Error. Too few arguments specified.\r\n");
+    ConsolePrint(
+        "Usage: pchflash -r FILE (save the BIOS window to a new file) | -w FILE (write an 8 MiB "
+        "or whole-flash image, then reset)\r\n");
     return FALSE;
   }
   return TRUE;

@@ -135,8 +135,12 @@ BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan) {
   ReadWriteProtection(&Protection);
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
     UINT64 Address = State->WindowBase + Block * FLASH_BLOCK_64K;
-    if (Plan->Rewrite[Block] && !FlashRangeWritable(&Protection, Address, FLASH_BLOCK_64K)) {
-      ConsolePrint("\r\nError. Flash is write-protected at 0x%x.\r\n", Address);
+    WriteProtectionCause Cause;
+    if (Plan->Rewrite[Block] &&
+        !FlashRangeWritable(&Protection, Address, FLASH_BLOCK_64K, &Cause)) {
+      ConsolePrint(
+          "\r\nError. Flash is write-protected at 0x%x (flash 0x%x, %a). Nothing was changed.\r\n",
+          static_cast<UINT32>(Address), static_cast<UINT32>(Cause.FlashLinear), Cause.Protector);
       State->Status = EFI_WRITE_PROTECTED;
       return FALSE;
     }

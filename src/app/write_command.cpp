@@ -23,11 +23,21 @@ constexpr UINTN ReadBackPieceSize = FLASH_SECTOR_4K;
 
 UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
 
-// The reset that ends every path of the write command that did not touch the flash
-// or that completed it.
+// The reset that ends a completed write: it starts the new firmware.
 VOID CloseAndReset(MainState *State) {
   CloseImageFile(State);
   SystemReset();
+}
+
+// Where the write stops before its first erase there is no new firmware to start:
+// the run returns to the shell, whose screen keeps the message.
+VOID SayNothingChanged(MainState *State) {
+  ConsolePrint("Nothing was changed.\r\n");
+  CloseImageFile(State);
+}
+
+VOID PrintImageSize(UINTN Size) {
+  ConsolePrint("Flash BIOS Size : 0x%x\n", static_cast<UINT32>(Size));
 }
 
 // The shell opens a directory by name as well, and a read of it gives its
@@ -39,15 +49,24 @@ BOOLEAN IsDirectory(SHELL_FILE_HANDLE File) {
          (Attributes & EFI_FILE_DIRECTORY) != 0;
 }
 
-VOID ReportFile(MainState *State, const CHAR16 *FileName, EFI_STATUS Status) {
+// A file the write cannot use; nothing has been written yet.
+VOID RefuseFile(MainState *State, const CHAR16 *FileName, EFI_STATUS Status) {
   ConsolePrint("File '%s' is %r.\r\n", FileName, Status);
   State->Status = Status;
+  SayNothingChanged(State);
+}
+
+VOID RefuseWholeFlash(MainState *State, EFI_STATUS Status) {
+  ConsolePrint("Error. This firmware offers no whole-flash update (%r). Nothing was changed.\r\n",
+               Status);
+  State->Status = Status;
+  CloseImageFile(State);
 }
 
 // Opens the whole flash through the platform and replaces the two 8 MiB buffers
-// by 16 MiB ones. Returns FALSE when the protocol is not there: the command then
-// returns at once, without output and without a reset. *Status becomes the
-// preparation's status.
+// by 16 MiB ones. Returns FALSE, with the refusal printed, when the platform has
+// no such preparation or it fails: most firmware offers none. *Status becomes
+// the status of the buffers' allocation.
 BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
   EFI_GUID Guid = FULL_FLASH_PREPARE_PROTOCOL_GUID;
   VOID *Interface = nullptr;
@@ -58,15 +77,17 @@ BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
     LocateStatus = EFI_NOT_FOUND;
   }
   if (LocateStatus != EFI_SUCCESS) {
-    State->Status = LocateStatus;
-    CloseImageFile(State);
+    RefuseWholeFlash(State, LocateStatus);
     return FALSE;
   }
 
   State->FullFlashPrepare = Interface;
-  *Status = static_cast<FULL_FLASH_PREPARE_PROTOCOL *>(Interface)->Prepare(Interface, 0, 0);
-  if (*Status != EFI_SUCCESS) {
-    return TRUE;
+  EFI_STATUS PrepareStatus =
+      static_cast<FULL_FLASH_PREPARE_PROTOCOL *>(Interface)->Prepare(Interface, 0, 0);
+  if (PrepareStatus != EFI_SUCCESS) {
+    PrintImageSize(WHOLE_FLASH_SIZE);
+    RefuseWholeFlash(State, PrepareStatus);
+    return FALSE;
   }
   // The preparation may have lifted the descriptor's limits: what may be written
   // is read anew.
@@ -167,7 +188,7 @@ BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
     Status = EFI_END_OF_FILE;
   }
   if (Status != EFI_SUCCESS) {
-    ReportFile(State, FileName, Status);
+    RefuseFile(State, FileName, Status);
     return FALSE;
   }
   State->ImageSize = ByteCount;
@@ -227,9 +248,10 @@ VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEA
 
 // Erases, programs and verifies the planned blocks, one dot each. After a failure
 // on the first of them, the block read back tells whether the flash is still as
-// it was.
+// it was. A completed run, and a failed one that changed the flash, end with an
+// account of the blocks.
 BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
-  BOOLEAN Rewritten = FALSE;  // some block of this run was erased and programmed
+  UINTN Rewritten = 0;  // blocks of this run erased, programmed and read back
   for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
     if (!Plan->Rewrite[Block]) {
       continue;
@@ -240,25 +262,30 @@ BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
     if (Status != EFI_SUCCESS) {
       // Taken before the read-back below, whose cycles might fail as well.
       SpiCycleFailureRecord Failure = *SpiLastCycleFailure();
-      BOOLEAN NothingChanged = !Rewritten && BlockUnchanged(State, Offset);
+      BOOLEAN NothingChanged = Rewritten == 0 && BlockUnchanged(State, Offset);
       ReportFailedBlock(State, Offset, Status, NothingChanged, &Failure);
+      if (!NothingChanged) {
+        ConsolePrint("%d of the %d differing blocks rewritten before the failure.\r\n",
+                     static_cast<INT32>(Rewritten), static_cast<INT32>(Plan->RewriteCount));
+      }
       return FALSE;
     }
-    Rewritten = TRUE;
+    Rewritten++;
     ConsolePrint(".");
   }
   ConsolePrint(" completed.\r\n");
+  ConsolePrint("%d of %d blocks rewritten and read back.\r\n", static_cast<INT32>(Rewritten),
+               static_cast<INT32>(Plan->BlockCount));
   return TRUE;
 }
 
 // Reads the image, compares it with the flash, checks the plan against the image's
 // own sanity and the flash protections, then erases and programs the blocks that
-// differ. Returns TRUE when the reset is to follow: after a completed run, and
-// after a refusal of the file before the flash was read.
+// differ. Returns TRUE when the reset is to follow: after a completed run only.
 BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) {
   UINTN ImageBytes = 0;
   if (!ReadImageFile(State, FileName, FileSize, &ImageBytes)) {
-    return TRUE;
+    return FALSE;
   }
   ConsolePrint("Programming starting ");
 
@@ -308,12 +335,11 @@ VOID WriteCommand(MainState *State) {
     Status = EFI_BAD_BUFFER_SIZE;
   }
 
-  ConsolePrint("Flash BIOS Size : 0x%x\n", static_cast<UINT64>(PrintedSize));
+  PrintImageSize(PrintedSize);
   State->Status = Status;
   if (Status != EFI_SUCCESS) {
-    ReportFile(State, FileName, Status);
-  } else if (!ProgramFlash(State, FileName, FileSize)) {
-    return;
+    RefuseFile(State, FileName, Status);
+  } else if (ProgramFlash(State, FileName, FileSize)) {
+    CloseAndReset(State);
   }
-  CloseAndReset(State);
 }

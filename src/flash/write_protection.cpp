@@ -11,6 +11,14 @@ namespace {
 // FADDR carries 27 address bits: no region reaches beyond 128 MiB.
 constexpr UINT64 FlashLinearSpace = static_cast<UINT64>(FADDR_MASK) + 1;
 
+// The names the messages give the protections: the range registers in the order
+// they are read, and the descriptor's regions by number.
+constexpr const CHAR8 *RangeRegisterName[PR_COUNT + 1] = {"PR0", "PR1", "PR2",
+                                                          "PR3", "PR4", "GPR0"};
+constexpr UINT32 BiosRegion = 1;  // FREG1
+constexpr const CHAR8 *RegionName[FREG_COUNT] = {"descriptor", "BIOS",          "ME",
+                                                 "GbE",        "platform data", "region 5"};
+
 BOOLEAN Overlaps(const FlashLinearRange &Range, UINT64 Base, UINT64 Limit) {
   return Base <= Range.Limit && Range.Base <= Limit;
 }
@@ -100,6 +108,7 @@ VOID ReadWriteProtection(WriteProtectionMap *Map) {
     Map->RegionsInUse = 0;
     Map->ProtectedCount = 1;
     Map->Protected[0] = {0, ~0ULL};
+    Map->ProtectedBy[0] = "no SPI register base";
     return;
   }
   // The live FRAP, not the one seen at start-up: the platform's full-flash
@@ -111,38 +120,57 @@ VOID ReadWriteProtection(WriteProtectionMap *Map) {
     UINT64 Register = Index < PR_COUNT ? PR0 + PR_STRIDE * Index : GPR0;
     UINT32 Value = RegRead32(Mmio + Register);
     if ((Value & PR_WPE) != 0) {
+      Map->ProtectedBy[Map->ProtectedCount] = RangeRegisterName[Index];
       Map->Protected[Map->ProtectedCount++] = {SpiRangeBase(Value), SpiRangeLimit(Value)};
     }
   }
 }
 
-BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length) {
+BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length,
+                           WriteProtectionCause *Cause) {
   if (Length == 0) {
     return TRUE;
   }
   UINT64 Base = 0;
   UINT64 Last = 0;
+  *Cause = {0, "outside the flash"};
   if (!BiosAddressToFlashLinear(Address, &Base) ||
       !BiosAddressToFlashLinear(Address + Length - 1, &Last)) {
     return FALSE;
   }
+  Cause->FlashLinear = Base;
   UINT64 Limit = Base + Length - 1;
-  if (Last != Limit || Base < BiosWindow.WritableLow || Limit > BiosWindow.WritableHigh) {
+  if (Last != Limit) {
     return FALSE;
+  }
+  for (UINT32 Index = 0; Index < Map->ProtectedCount; Index++) {
+    if (Overlaps(Map->Protected[Index], Base, Limit)) {
+      Cause->Protector = Map->ProtectedBy[Index];
+      return FALSE;
+    }
   }
   if (Map->CheckRegions) {
     for (UINT32 Region = 0; Region < FREG_COUNT; Region++) {
       BOOLEAN InUse = (Map->RegionsInUse & (1U << Region)) != 0;
       BOOLEAN Writable = (Map->RegionWriteAccess & (1U << Region)) != 0;
       if (InUse && !Writable && Overlaps(Map->Region[Region], Base, Limit)) {
+        Cause->Protector = RegionName[Region];
         return FALSE;
       }
     }
   }
-  for (UINT32 Index = 0; Index < Map->ProtectedCount; Index++) {
-    if (Overlaps(Map->Protected[Index], Base, Limit)) {
-      return FALSE;
+  if (Base < BiosWindow.WritableLow || Limit > BiosWindow.WritableHigh) {
+    // The descriptor gives the host no writes beyond the BIOS region: the region
+    // the range reaches into is what keeps it.
+    Cause->Protector = RegionName[BiosRegion];
+    for (UINT32 Region = 0; Region < FREG_COUNT; Region++) {
+      BOOLEAN InUse = (Map->RegionsInUse & (1U << Region)) != 0;
+      if (InUse && Region != BiosRegion && Overlaps(Map->Region[Region], Base, Limit)) {
+        Cause->Protector = RegionName[Region];
+        break;
+      }
     }
+    return FALSE;
   }
   return TRUE;
 }

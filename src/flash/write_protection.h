@@ -19,6 +19,15 @@ struct WriteProtectionMap {
   FlashLinearRange Region[FREG_COUNT];
   UINT32 ProtectedCount;  // PRn and GPR0 with WPE set
   FlashLinearRange Protected[PR_COUNT + 1];
+  const CHAR8 *ProtectedBy[PR_COUNT + 1];  // "PR0".."PR4", "GPR0"
+};
+
+// Why a range may not be written: its first byte, flash-linear, and what protects
+// it: the register ("PR0".."PR4", "GPR0") or the descriptor region ("descriptor",
+// "BIOS", "ME", "GbE", "platform data", "region N").
+struct WriteProtectionCause {
+  UINT64 FlashLinear;
+  const CHAR8 *Protector;
 };
 
 // What keeps a platform from taking flash writes at all, checked before the first
@@ -52,5 +61,6 @@ VOID ReadFlashAccessAgain();
 
 // TRUE when Length bytes at Address may be erased and programmed: inside the
 // window and the writable range, in no region without write access and in no
-// write-protected range.
-BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length);
+// write-protected range. Otherwise *Cause says what protects the range.
+BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length,
+                           WriteProtectionCause *Cause);

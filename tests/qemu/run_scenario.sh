@@ -56,8 +56,9 @@ run_host_command() {
       rm -f "$volume/pchflash-sim.opt"
     fi
   fi
+  if [[ -n ${SC_SHELL[i]:-} ]]; then shell_echo_to_file "${SC_SHELL[i]}" "$volume"; fi
   if [[ -f $volume/pchflash-sim.opt ]]; then
-    read -r -a words < <(tr -d '\r' <"$volume/pchflash-sim.opt")
+    read -r -a words < <(options_text "$volume/pchflash-sim.opt")
   fi
   [[ -f $volume/simflash.bin ]] && flash=(--flash "$volume/simflash.bin")
   shell_split "${SC_ARGS[i]}"
@@ -122,6 +123,7 @@ DISK=$WORK/qemu/disk.img
         printf 'rm -q pchflash-sim.opt > nul\r\n'
       fi
     fi
+    if [[ -n ${SC_SHELL[i]:-} ]]; then printf '%s\r\n' "${SC_SHELL[i]}"; fi
     printf 'echo ==BEGIN %d==\r\n' "$i"
     printf 'pchflash-sim.efi %s\r\n' "${SC_ARGS[i]}"
     printf 'echo ==STATUS %%lasterror%%==\r\n'

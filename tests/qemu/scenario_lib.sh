@@ -13,6 +13,9 @@
 #   opt [WORDS]            the options file pchflash-sim.opt: before the first run, as
 #                          the volume has it at the start; between runs, replaced by
 #                          WORDS (the shell copies a prepared file), or removed
+#   shell echo TEXT > NAME a line typed into the shell before the next run (the
+#                          README's options-file recipe); the host side writes NAME
+#                          as the shell's echo does (see shell_echo_to_file)
 #   run ARGS               pchflash-sim.efi ARGS, typed as in the shell (quotes, ^)
 #   out TEXT               appended to the command's expected console text; escapes
 #                          \r \n \\ \xHH (no out line: the command prints nothing)
@@ -32,7 +35,7 @@ SCENARIO_COUNT=0
 SCENARIO_FLASH=initial
 SCENARIO_START_OPT=''
 SCENARIO_HAS_START_OPT=0
-declare -a SC_ARGS SC_OUT SC_STATUS SC_OPT SC_OPT_SET SC_REFUSES SC_FILES SC_DIRS SC_CHECKS
+declare -a SC_ARGS SC_OUT SC_STATUS SC_OPT SC_OPT_SET SC_REFUSES SC_FILES SC_DIRS SC_CHECKS SC_SHELL
 
 scenario_read() {
   local file=$1 line lineno=0 word rest
@@ -54,6 +57,7 @@ scenario_read() {
           SC_OPT[SCENARIO_COUNT + 1]=$rest SC_OPT_SET[SCENARIO_COUNT + 1]=1
         fi
         ;;
+      shell) SC_SHELL[SCENARIO_COUNT + 1]=$rest ;;
       run)
         SCENARIO_COUNT=$((SCENARIO_COUNT + 1))
         SC_ARGS[SCENARIO_COUNT]=$rest
@@ -114,6 +118,28 @@ shell_split() {
   done
   ((inword)) && SHELL_ARGV+=("$word")
   return 0
+}
+
+# The shell's "echo TEXT > NAME" in DIR: the words of TEXT (quotes removed) joined
+# by one blank, written as the shell writes a redirected file: UCS-2 with a
+# byte-order mark, the line ended by CR LF.
+shell_echo_to_file() {
+  local line=$1 dir=$2
+  [[ $line =~ ^echo\ (.*)\ \>\ ([^ ]+)$ ]] ||
+    { echo "shell: only 'echo TEXT > NAME' is modelled: '$line'" >&2; return 1; }
+  local name=${BASH_REMATCH[2]}
+  shell_split "${BASH_REMATCH[1]}"
+  { printf '\xff\xfe'; printf '%s\r\n' "${SHELL_ARGV[*]}" | iconv -f UTF-8 -t UTF-16LE; } >"$dir/$name"
+}
+
+# The text of an options file as the host side passes it on: ASCII, or UCS-2 after
+# its byte-order mark; without line ends.
+options_text() {
+  if [[ $(head -c 2 "$1" | od -An -tx1 | tr -d ' \n') == fffe ]]; then
+    tail -c +3 "$1" | iconv -f UTF-16LE -t UTF-8
+  else
+    cat "$1"
+  fi | tr -d '\r'
 }
 
 # Each command framed by marker lines, as the shell's echo prints them:

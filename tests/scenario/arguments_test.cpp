@@ -14,10 +14,14 @@ struct ArgumentCase {
   EFI_STATUS Status;
 };
 
+constexpr const char *TooFew =
+    "Error. Too few arguments specified.\r\nUsage: pchflash -r FILE (save the BIOS window to a new "
+    "file) | -w FILE (write an 8 MiB or whole-flash image, then reset)\r\n";
+
 const ArgumentCase ArgumentCases[] = {
-    {"NoArguments", {}, "Error. Too few arguments specified.\r\n", EFI_SUCCESS},
-    {"ReadSwitchWithoutFile", {"-r"}, "Error. Too few arguments specified.\r\n", EFI_SUCCESS},
-    {"WriteSwitchWithoutFile", {"-w"}, "Error. Too few arguments specified.\r\n", EFI_SUCCESS},
+    {"NoArguments", {}, TooFew, EFI_SUCCESS},
+    {"ReadSwitchWithoutFile", {"-r"}, TooFew, EFI_SUCCESS},
+    {"WriteSwitchWithoutFile", {"-w"}, TooFew, EFI_SUCCESS},
     {"ThreeValues",
      {"a", "b", "c"},
      "Error. Too many arguments specified.\r\n",

@@ -12,7 +12,8 @@ namespace {
 
 const std::string Size8 = "Flash BIOS Size : 0x800000\r\n";
 const std::string Starting = "Programming starting ";
-const std::string ThreeBlocksDone = "... completed.\r\nSystem reset...\r\n";
+const std::string ThreeBlocksDone =
+    "... completed.\r\n3 of 128 blocks rewritten and read back.\r\nSystem reset...\r\n";
 const std::string Saved =
     "Now start read SPI, wait a minute...\r\nRead SPI is Success.\r\nSave to file is Success.\r\n";
 
@@ -108,7 +109,8 @@ const BoardCase Boards[] = {
      },
      {},
      true,
-     "\r\nError. Flash is write-protected at 0xFFBF0000.\r\n",
+     "\r\nError. Flash is write-protected at 0xFFBF0000 (flash 0xBF0000, GPR0). Nothing was "
+     "changed.\r\n",
      EFI_WRITE_PROTECTED},
     {"PM timer stopped: the waits fall back to Stall",
      [](SimConfig &C) { C.PmTimerStopped = true; },

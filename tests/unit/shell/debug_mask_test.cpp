@@ -18,7 +18,9 @@ const EFI_GUID DebugMaskVariable = EFI_DEBUG_MASK_VARIABLE_GUID;
 // A run that stops at the argument check still publishes and withdraws the protocol.
 std::optional<uint32_t> MaskOfRun(HostFirmwareConfig Config) {
   AppRun Run = RunApp({}, std::move(Config));
-  EXPECT_EQ(Run.Console, "Error. Too few arguments specified.\r\n");
+  EXPECT_EQ(Run.Console,
+            "Error. Too few arguments specified.\r\nUsage: pchflash -r FILE (save the BIOS window "
+            "to a new file) | -w FILE (write an 8 MiB or whole-flash image, then reset)\r\n");
   EXPECT_EQ(Run.PoolOutstanding, 0u);
   EXPECT_EQ(Run.Firmware->InstalledInterface(Run.Firmware->ImageHandle(), DebugMaskProtocol),
             nullptr)

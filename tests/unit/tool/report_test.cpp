@@ -77,6 +77,32 @@ TEST(Report, SelectedPartAndAbsentMask) {
   EXPECT_EQ(Report["status"], "0x0000000000000000");
 }
 
+// The summary gives each range as --protect takes it (flash-linear) and as the
+// application's messages print it (BIOS address); the lower half of a 32 MiB chip
+// lies beyond the reach of any BIOS address the application uses.
+TEST(Report, SummaryGivesEachRangeInBothAddressKinds) {
+  struct Case {
+    uint64_t FlashSize;
+    FlashByteRange Range;
+    const char *Line;
+  };
+  const Case Cases[] = {
+      {0x1000000,
+       {0x800000, 0x810000},
+       "  flash 0x0800000-0x080FFFF, BIOS 0xFF800000-0xFF80FFFF\n"},
+      {0x1000000, {0x0, 0x1000}, "  flash 0x0000000-0x0000FFF, BIOS 0xFF000000-0xFF000FFF\n"},
+      {0x800000, {0x7F0000, 0x800000}, "  flash 0x07F0000-0x07FFFFF, BIOS 0xFFFF0000-0xFFFFFFFF\n"},
+      {0x2000000, {0x100000, 0x110000}, "  flash 0x0100000-0x010FFFF, no BIOS address\n"},
+  };
+  for (const Case &C : Cases) {
+    SimRunSummary Summary;
+    Summary.FlashSize = C.FlashSize;
+    Summary.Erased = {C.Range};
+    std::string Text = SummaryText(Summary);
+    EXPECT_NE(Text.find(std::string("block(s) of 64 KiB\n") + C.Line), std::string::npos) << Text;
+  }
+}
+
 TEST(Report, ExitStatusLineUsesTheApplicationsStatusText) {
   EXPECT_EQ(ExitStatusLine(EFI_SUCCESS), "pchflash-sim: exit status 0x0000000000000000 (Success)");
   EXPECT_EQ(ExitStatusLine(EFI_UNSUPPORTED),

@@ -59,7 +59,9 @@ TEST_F(SimCli, ArgumentErrorOfTheApplicationKeepsItsConsoleTextAndStatus) {
 TEST_F(SimCli, SuccessExitsWithZero) {
   ToolRun Result = Run("");
   EXPECT_EQ(Result.ExitCode, 0);
-  EXPECT_EQ(Result.Out, "Error. Too few arguments specified.\r\n");
+  EXPECT_EQ(Result.Out,
+            "Error. Too few arguments specified.\r\nUsage: pchflash -r FILE (save the BIOS window "
+            "to a new file) | -w FILE (write an 8 MiB or whole-flash image, then reset)\r\n");
   EXPECT_EQ(Result.Err, "pchflash-sim: exit status 0x0000000000000000 (Success)\n");
 }
 
