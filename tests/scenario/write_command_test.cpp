@@ -152,8 +152,8 @@ TEST(WriteCommand, EveryRefusalBeforeTheFirstEraseReturnsWithNothingChanged) {
        ChangedWindow,
        0,
        {},
-       Size8 + Starting + "\r\nError. The flash could not be read (Device Error). ",
-       EFI_DEVICE_ERROR,
+       Size8 + Starting + "\r\nError. The flash could not be read (Access Denied). ",
+       EFI_ACCESS_DENIED,
        [](SimConfig &C) {
          C.ProtectRead[0] = {0x900000, 0x900FFF};
          C.ProtectReadCount = 1;
