@@ -21,10 +21,10 @@ efi:
 
 # The host tests run under AddressSanitizer and UndefinedBehaviorSanitizer; the
 # QEMU real-shell tests run the pchflash.efi and pchflash-sim.efi built beside them;
-# then each fuzzer runs for a few seconds.
+# then each fuzzer runs for a few seconds, JOBS of them at a time.
 test: asan fuzzers
 	ctest --preset host-asan -j $(JOBS)
-	bash fuzz/run_fuzzers.sh build/fuzz 5
+	FUZZ_JOBS=$(JOBS) bash fuzz/run_fuzzers.sh build/fuzz 5
 
 # libFuzzer fuzzers, built with clang in their own build directory; `make fuzz`
 # runs each for FUZZ_SECONDS, one after the other.

@@ -1,0 +1,1 @@
+// Compiled only to build the precompiled header the test binaries share.
