@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/regs/address_map.h"
 #include "uefi/uefi.h"
 
 enum class ShellFileOp { Open, Create, Read, Write, Size };
@@ -43,7 +44,7 @@ struct HostFirmwareConfig {
   // The ACPI 2.0 configuration-table entry: an RSDP (revision 2) -> XSDT -> MCFG
   // whose one allocation gives this ECAM base for segment 0, buses 0-255. None: no
   // ACPI entry at all. The default is where the simulated platform decodes ECAM.
-  std::optional<uint64_t> McfgBase = 0xE0000000;
+  std::optional<uint64_t> McfgBase = ECAM_BASE;
 
   bool ReadOnlyVolume = false;
   std::optional<uint64_t> VolumeBytes;  // capacity of the volume; writes past it fail

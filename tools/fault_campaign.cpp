@@ -22,7 +22,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -90,14 +89,29 @@ struct SimPlatformDeleter {
 };
 using PlatformPointer = std::unique_ptr<SimPlatform, SimPlatformDeleter>;
 
-PlatformPointer CreatePlatform(SimConfig Config, const Bytes &Flash) {
+// The platform's flash, looked at in place: a run's checks compare it without a
+// copy (a copy of 16 MiB costs more under the sanitizers than a short run).
+struct FlashView {
+  const uint8_t *Data;
+  size_t Size;
+};
+
+FlashView FlashOf(const SimPlatform *Platform) {
+  return FlashView{SimFlashData(Platform), SimFlashSize(Platform)};
+}
+
+bool Holds(FlashView Flash, const Bytes &Expected) {
+  return Flash.Size == Expected.size() && std::memcmp(Flash.Data, Expected.data(), Flash.Size) == 0;
+}
+
+PlatformPointer CreatePlatform(SimConfig Config, FlashView Flash) {
   SimAllocator Allocator = {
       [](void *, size_t Size) { return std::malloc(Size); },
       [](void *, void *Pointer) { std::free(Pointer); },
       nullptr,
   };
-  Config.InitialFlash = Flash.data();
-  Config.InitialFlashSize = Flash.size();
+  Config.InitialFlash = Flash.Data;
+  Config.InitialFlashSize = Flash.Size;
   PlatformPointer Platform(SimPlatformCreate(&Config, &Allocator));
   if (!Platform) {
     std::fprintf(stderr, "pchflash_faults: simulated platform not created\n");
@@ -167,8 +181,11 @@ std::vector<Target> Targets() {
 using VolumeFiles = std::map<std::string, Bytes>;
 
 Bytes ReadWholeFile(const std::filesystem::path &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  std::ifstream In(Path, std::ios::binary | std::ios::ate);
+  Bytes Data(In ? static_cast<size_t>(In.tellg()) : 0);
+  In.seekg(0);
+  In.read(reinterpret_cast<char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
+  return Data;
 }
 
 void WriteWholeFile(const std::filesystem::path &Path, const Bytes &Data) {
@@ -260,15 +277,15 @@ int64_t NamedBlock(const std::string &Console, uint32_t FlashSize) {
   return static_cast<int64_t>((Address - FlashBase) / Block);
 }
 
-bool BlockEquals(const Bytes &A, const Bytes &B, uint32_t Index) {
-  return std::memcmp(A.data() + size_t{Index} * Block, B.data() + size_t{Index} * Block, Block) ==
+bool BlockEquals(FlashView Flash, const Bytes &B, uint32_t Index) {
+  return std::memcmp(Flash.Data + size_t{Index} * Block, B.data() + size_t{Index} * Block, Block) ==
          0;
 }
 
 // Blocks in neither their old nor their new state.
-std::vector<uint32_t> TornBlocks(const Bytes &Flash, const Target &T) {
+std::vector<uint32_t> TornBlocks(FlashView Flash, const Target &T) {
   std::vector<uint32_t> Torn;
-  for (uint32_t Index = 0; Index < Flash.size() / Block; Index++) {
+  for (uint32_t Index = 0; Index < Flash.Size / Block; Index++) {
     if (!BlockEquals(Flash, T.OldFlash, Index) && !BlockEquals(Flash, T.NewFlash, Index)) {
       Torn.push_back(Index);
     }
@@ -297,13 +314,13 @@ std::string OneLine(std::string Text) {
 // The rules every -w run must keep; returns what broke, or "" when all held.
 std::string CheckWriteRun(const Target &T, const Fault &F, const ScratchDirectory &Volume,
                           SimPlatform *Platform, const AppRun &Run) {
-  const Bytes Flash(SimFlashData(Platform), SimFlashData(Platform) + SimFlashSize(Platform));
+  const FlashView Flash = FlashOf(Platform);
   const bool PowerLost = SimInterrupted(Platform);
   const bool Reset = SimGetReset(Platform) != SimResetNone;
   const std::string Console = "console \"" + OneLine(Run.Console) + "\"";
 
   if (Run.Status == EFI_SUCCESS && !PowerLost) {
-    if (Flash != T.NewFlash) {
+    if (!Holds(Flash, T.NewFlash)) {
       return "reported Success but the flash does not hold the image; " + Console;
     }
     if (!Reset) return "reported Success without the reset";
@@ -320,7 +337,7 @@ std::string CheckWriteRun(const Target &T, const Fault &F, const ScratchDirector
     }
   }
   std::vector<uint32_t> Torn = TornBlocks(Flash, T);
-  const int64_t Named = NamedBlock(Run.Console, static_cast<uint32_t>(Flash.size()));
+  const int64_t Named = NamedBlock(Run.Console, static_cast<uint32_t>(Flash.Size));
   for (uint32_t Index : Torn) {
     const bool Explained = PowerLost ? Torn.size() == 1 : Index == Named;
     if (!Explained) {
@@ -339,7 +356,11 @@ std::string CheckWriteRun(const Target &T, const Fault &F, const ScratchDirector
 // only blocks that differ from it.
 std::string CheckRerunConverges(const Target &T, const ScratchDirectory &Volume,
                                 SimPlatform *Platform) {
-  const Bytes Left(SimFlashData(Platform), SimFlashData(Platform) + SimFlashSize(Platform));
+  const FlashView Left = FlashOf(Platform);
+  std::vector<bool> HeldImage(Left.Size / Block);
+  for (uint32_t Index = 0; Index < HeldImage.size(); Index++) {
+    HeldImage[Index] = BlockEquals(Left, T.NewFlash, Index);
+  }
   PlatformPointer Fresh;
   SimPlatform *Board = Platform;
   if (SimInterrupted(Platform) || SimGetReset(Platform) != SimResetNone) {
@@ -349,14 +370,13 @@ std::string CheckRerunConverges(const Target &T, const ScratchDirectory &Volume,
   }
   const uint32_t ErasedBefore = SimErasedRangeCount(Board);
   AppRun Again = RunApp({"-w", "image.bin"}, FirmwareFor(Volume.Path(), Fault{}, Board), Board);
-  const Bytes Flash(SimFlashData(Board), SimFlashData(Board) + SimFlashSize(Board));
-  if (Again.Status != EFI_SUCCESS || Flash != T.NewFlash) {
+  if (Again.Status != EFI_SUCCESS || !Holds(FlashOf(Board), T.NewFlash)) {
     return "the rerun did not converge; console \"" + OneLine(Again.Console) + "\"";
   }
   for (uint32_t I = ErasedBefore; I < SimErasedRangeCount(Board); I++) {
     SimByteRange Range = SimErasedRange(Board, I);
     for (uint32_t At = Range.Base & ~(Block - 1); At < Range.End; At += Block) {
-      if (BlockEquals(Left, T.NewFlash, At / Block)) {
+      if (HeldImage[At / Block]) {
         return "the rerun erased the block at " + Hex(At) + ", which held the image already";
       }
     }
@@ -380,7 +400,7 @@ RunResult RunWrite(const Target &T, const Fault &F) {
   SimConfig Config = T.Config;
   Config.FailCycle = F.FailCycle;
   Config.PowerLossAfter = F.PowerLossAfter;
-  PlatformPointer Platform = CreatePlatform(Config, T.OldFlash);
+  PlatformPointer Platform = CreatePlatform(Config, {T.OldFlash.data(), T.OldFlash.size()});
   AppRun Run =
       RunApp({"-w", "image.bin"}, FirmwareFor(Volume.Path(), F, Platform.get()), Platform.get());
   Result.Problem = CheckWriteRun(T, F, Volume, Platform.get(), Run);
@@ -402,11 +422,9 @@ RunResult RunRead(const Target &T, const Fault &F, const std::string &Name = "ba
   WriteWholeFile(Volume.Path() / "keep.bin", KeptFile);
   SimConfig Config = T.Config;
   Config.FailCycle = F.FailCycle;
-  PlatformPointer Platform = CreatePlatform(Config, T.OldFlash);
+  PlatformPointer Platform = CreatePlatform(Config, {T.OldFlash.data(), T.OldFlash.size()});
   AppRun Run = RunApp({"-r", Name}, FirmwareFor(Volume.Path(), F, Platform.get()), Platform.get());
   const std::string Console = "console \"" + OneLine(Run.Console) + "\"";
-  const Bytes Flash(SimFlashData(Platform.get()),
-                    SimFlashData(Platform.get()) + SimFlashSize(Platform.get()));
   VolumeFiles Expected = {{"keep.bin", KeptFile}};
   if (Run.Status == EFI_SUCCESS) {
     Expected[Name] = Bytes(T.OldFlash.end() - WindowSize, T.OldFlash.end());
@@ -421,7 +439,8 @@ RunResult RunRead(const Target &T, const Fault &F, const std::string &Name = "ba
   if (UnconfirmedEmptyEntry) {
     Expected[Name] = Bytes();
   }
-  if (Flash != T.OldFlash || SimGetCounters(Platform.get())->FlashModifyingCycles != 0) {
+  if (!Holds(FlashOf(Platform.get()), T.OldFlash) ||
+      SimGetCounters(Platform.get())->FlashModifyingCycles != 0) {
     Result.Problem = "a read changed the flash";
   } else if (SimGetReset(Platform.get()) != SimResetNone) {
     Result.Problem = "a read reset the platform";
@@ -471,7 +490,7 @@ struct Profile {
 Profile ProfileRun(const Target &T, const std::vector<std::string> &Args) {
   ScratchDirectory Volume;
   WriteWholeFile(Volume.Path() / "image.bin", T.Image);
-  PlatformPointer Platform = CreatePlatform(T.Config, T.OldFlash);
+  PlatformPointer Platform = CreatePlatform(T.Config, {T.OldFlash.data(), T.OldFlash.size()});
   CycleTrace Trace;
   Trace.Platform = Platform.get();
   SimSetTraceHook(Platform.get(), NoteCycles, &Trace);

@@ -6,9 +6,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "sim/regs/address_map.h"
 #include "sim/sim_platform.h"
 
-constexpr uint64_t SIM_EFI_DEFAULT_MCFG_BASE = 0xE0000000;
+constexpr uint64_t SIM_EFI_DEFAULT_MCFG_BASE = ECAM_BASE;
 constexpr uint32_t SIM_EFI_MESSAGE_SIZE = 256;
 
 struct SimEfiOptions {
