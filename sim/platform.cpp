@@ -128,6 +128,7 @@ uint32_t MemoryRead(SimPlatform *Platform, uint64_t Address, uint32_t Bytes) {
   if (SimSpiDecodes(Platform, Address)) {
     const uint32_t Relative = static_cast<uint32_t>(Address - SpiBase(Platform));
     if (Relative + Bytes > SPI_MMIO_SIZE) return 0xFFFFFFFF;
+    if (Bytes == 4 && (Relative & 3) == 0) return SimSpiReadDword(Platform, Relative);
     return ReadLanes(Platform, SimSpaceSpi, 0, Relative, Bytes);
   }
   if (InStaleWindow(Platform, Address)) Platform->Counters.AccessesToStaleBar++;
@@ -157,6 +158,7 @@ uint32_t PortReadValue(SimPlatform *Platform, uint16_t Port, uint32_t Bytes) {
   if (SimAcpiDecodes(Platform, Port)) {
     const uint32_t Offset = Port - SimAcpiBase(Platform);
     if (Offset + Bytes > ACPI_IO_SIZE) return 0xFFFFFFFF;
+    if (Bytes == 4 && (Offset & 3) == 0) return SimAcpiReadDword(Platform, Offset);
     return ReadLanes(Platform, SimSpaceAcpi, 0, Offset, Bytes);
   }
   return 0xFFFFFFFF;
@@ -303,17 +305,17 @@ uint32_t PerformAccess(SimPlatform *Platform, SimEventKind Kind, uint32_t WidthB
                        uint64_t Address, uint32_t Value) {
   const uint32_t Bytes = WidthBytes(WidthBits);
   const bool IsRead = Kind == SimEventMemoryRead || Kind == SimEventPortRead;
-  if (Platform == nullptr || Bytes == 0) return IsRead ? AllOnes(WidthBits) : 0;
   const uint32_t Ones = AllOnes(WidthBits);
+  if (Platform == nullptr || Bytes == 0) return IsRead ? Ones : 0;
   const uint64_t Time = Platform->NowNs;
   Value = IsRead ? Ones : Value & Ones;
   if (Platform->Reset != SimResetNone) {
     Platform->Counters.AccessesAfterReset++;
   } else {
-    // The running cycle may have ended by now. This runs millions of times a run,
-    // so the idle controller costs no call.
+    // The running cycle may have ended by now. This runs millions of times a run
+    // (under the sanitizers every call counts): an idle controller costs none.
     if (Platform->Spi.Owner != SimCycleNone) SimSpiUpdate(Platform);
-    const bool SmiOn = SmiOnDuringWriteErase(Platform);
+    const bool SmiOn = Platform->Spi.Owner == SimCycleHw && SmiOnDuringWriteErase(Platform);
     const uint16_t Port = static_cast<uint16_t>(Address);
     switch (Kind) {
       case SimEventMemoryRead:
@@ -329,7 +331,9 @@ uint32_t PerformAccess(SimPlatform *Platform, SimEventKind Kind, uint32_t WidthB
         PortWriteValue(Platform, Port, Bytes, Value);
         break;
     }
-    if (SmiOn || SmiOnDuringWriteErase(Platform)) Platform->Counters.SmiEnabledDuringWriteErase++;
+    if (SmiOn || (Platform->Spi.Owner == SimCycleHw && SmiOnDuringWriteErase(Platform))) {
+      Platform->Counters.SmiEnabledDuringWriteErase++;
+    }
     const bool IsMemory = Kind == SimEventMemoryRead || Kind == SimEventMemoryWrite;
     SimAdvance(Platform, IsMemory ? SIM_MMIO_ACCESS_NS : SIM_PORT_ACCESS_NS);
   }
