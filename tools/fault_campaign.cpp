@@ -9,6 +9,8 @@
 //
 //   pchflash_faults            the campaign `make faults` runs
 //   pchflash_faults --sample   the fixed sample the test suite runs
+//   pchflash_faults --sample P  its part for one platform (default, two-chip, 16MiB) or
+//                               the -r runs (read), so that the tests can run them side by side
 //
 // Exits 1 when any run broke a rule, after printing the table.
 #include <signal.h>
@@ -22,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -46,10 +49,6 @@ constexpr uint32_t WholeFlashSize = 0x1000000;
 // nearly all of every run comparing 8 MiB that never differ.
 constexpr uint32_t ShortImageSize = 4 * Block;
 constexpr uint64_t FourGiB = 0x100000000ull;
-
-// In the sample, a target whose runs cost seconds under the sanitizers runs only
-// the first and last of its cycle failures.
-constexpr uint32_t SampleOnlyEnds = 0xFFFFFFFF;
 
 // ---- The command line of the run in progress, for a crash report ------------------
 
@@ -153,6 +152,17 @@ PlatformPointer CreatePlatform(SimConfig Config, FlashView Flash) {
   return Platform;
 }
 
+const EFI_STATUS FileStatuses[] = {EFI_DEVICE_ERROR, EFI_ACCESS_DENIED, EFI_VOLUME_FULL,
+                                   EFI_NOT_FOUND, EFI_WRITE_PROTECTED};
+
+struct Thinning {
+  uint32_t Stride;     // every Stride-th cycle failure and power loss, the first and last kept
+  uint32_t AllocStep;  // every AllocStep-th allocation failing
+  std::vector<EFI_STATUS> FileStatuses;  // each file operation failing with each of these
+};
+
+const Thinning Everything = {1, 1, {std::begin(FileStatuses), std::end(FileStatuses)}};
+
 // One platform a -w is tried on: its configuration, the pchflash-sim options that
 // build it, and the image (the window, or the whole flash, with one byte changed
 // in each of three blocks).
@@ -166,17 +176,16 @@ struct Target {
   Bytes Image;
   Bytes NewFlash;      // the flash once the image is written
   uint32_t ImageBase;  // flash-linear offset of the image's first byte
-  // Every n-th cycle failure and power loss is run (campaign, sample): the first
+  // How much of its failure points the campaign and the sample run: the first
   // platform's are swept in full, the others' are thinned to keep the campaign near
-  // ten minutes.
-  uint32_t Stride[2];
+  // ten minutes; the sample spreads its runs over every family.
+  Thinning Thin[2];
   uint32_t FirstErase;  // hardware cycle number of a fault-free run's first erase
 };
 
 Target MakeTarget(const std::string &Name, const std::string &SimOptions, SimConfig Config,
                   uint32_t ImageSize, std::vector<uint32_t> ChangedOffsets) {
-  Target T{Name, SimOptions, Config, ImageSize, std::move(ChangedOffsets), {}, {},
-           {},   0,          {1, 1}, 0};
+  Target T{Name, SimOptions, Config, ImageSize, std::move(ChangedOffsets), {}, {}, {}, 0, {}, 0};
   T.OldFlash.resize(SimConfigFlashSize(&Config));
   SimGenerateImage(&Config, T.OldFlash.data());
   const uint32_t Covered = ImageSize == WholeFlashSize ? WholeFlashSize : WindowSize;
@@ -195,17 +204,19 @@ std::vector<Target> Targets() {
   SimConfig Config;
   SimConfigDefaults(&Config);
   List.push_back(MakeTarget("default", "", Config, ShortImageSize, {0x10000, 0x20010, 0x3FFFF}));
-  List.back().Stride[0] = 1;
-  List.back().Stride[1] = 200;
+  List.back().Thin[0] = Everything;
+  List.back().Thin[1] = {20, 1, {EFI_DEVICE_ERROR, EFI_VOLUME_FULL}};
   SimConfig Two = Config;
   Two.Components = 2;
   List.push_back(
       MakeTarget("two-chip", "--components 2 ", Two, ShortImageSize, {0x10000, 0x20010, 0x3FFFF}));
-  List.back().Stride[0] = 8;
-  List.back().Stride[1] = 1000;
+  List.back().Thin[0] = {8, 1, Everything.FileStatuses};
+  List.back().Thin[1] = {40, 1, {EFI_DEVICE_ERROR}};
+  // A 16 MiB run reads the whole flash twice (the run and its rerun): seconds each
+  // under the sanitizers, so the sample takes a few points of each family.
   List.push_back(MakeTarget("16MiB", "", Config, WholeFlashSize, {0x200010, 0x900000, 0xF10020}));
-  List.back().Stride[0] = 32;
-  List.back().Stride[1] = SampleOnlyEnds;
+  List.back().Thin[0] = {32, 1, Everything.FileStatuses};
+  List.back().Thin[1] = {1100, 16, {}};
   return List;
 }
 
@@ -638,7 +649,7 @@ void Record(Family *F, RunResult Result) {
 }
 
 // In the sample every Stride-th point of a family is run, the first and last kept.
-std::vector<uint32_t> Thin(const std::vector<uint32_t> &Points, uint32_t Stride) {
+std::vector<uint32_t> ThinOut(const std::vector<uint32_t> &Points, uint32_t Stride) {
   if (Stride <= 1) return Points;
   std::vector<uint32_t> Kept;
   for (size_t I = 0; I < Points.size(); I++) {
@@ -647,8 +658,6 @@ std::vector<uint32_t> Thin(const std::vector<uint32_t> &Points, uint32_t Stride)
   return Kept;
 }
 
-const EFI_STATUS FileStatuses[] = {EFI_DEVICE_ERROR, EFI_ACCESS_DENIED, EFI_VOLUME_FULL,
-                                   EFI_NOT_FOUND, EFI_WRITE_PROTECTED};
 const ShellFileOp FileOps[] = {ShellFileOp::Open, ShellFileOp::Create, ShellFileOp::Read,
                                ShellFileOp::Write, ShellFileOp::Size};
 
@@ -656,6 +665,7 @@ struct Plan {
   bool Sample;
   uint32_t RestFailCycles;  // sampled cycles outside the full part, per platform
   uint32_t RestPowerLoss;
+  std::string Only;  // one part: a platform's name, or "read"; empty: all
 };
 
 void CampaignForWrite(const Target &Unprobed, const Plan &Run, std::vector<Family> *Table) {
@@ -663,38 +673,34 @@ void CampaignForWrite(const Target &Unprobed, const Plan &Run, std::vector<Famil
   Target T = Unprobed;
   T.FirstErase = FirstEraseCycle(P);
   uint32_t Full = 0;
-  const uint32_t Stride = T.Stride[Run.Sample ? 1 : 0];
-  const uint32_t Step = Run.Sample ? Stride / 50 : 1;  // of allocations
-  const std::string Every = Stride == 1 ? ""
-                            : Stride == SampleOnlyEnds
-                                ? " (the first only)"
-                                : " (every " + std::to_string(Stride) + "th run)";
+  const Thinning &Thin = T.Thin[Run.Sample ? 1 : 0];
+  const uint32_t Stride = Thin.Stride;
+  const uint32_t Step = Thin.AllocStep;
+  const std::string Every = Stride == 1 ? "" : " (every " + std::to_string(Stride) + "th run)";
 
   Family Cycles;
   Cycles.Name = T.Name + " -w fail-cycle";
   std::vector<uint32_t> Points = FailCyclePoints(P, Run.RestFailCycles, &Full);
-  Points = Thin(Points, Stride);
-  if (Stride == SampleOnlyEnds) Points.resize(1);  // the first cycle failing, then the rerun
+  Points = ThinOut(Points, Stride);
   // Every erase stays in a thinned sweep too: a block is at its most exposed there.
-  for (uint32_t N = 1; N <= P.Types.size() && Stride != SampleOnlyEnds; N++) {
+  for (uint32_t N = 1; N <= P.Types.size(); N++) {
     if (IsErase(P.Types[N - 1])) Points.push_back(N);
   }
   SortUnique(&Points);
   Cycles.Coverage = "of " + std::to_string(P.Types.size()) + " cycles: every one before the data " +
                     "read, every erase, the whole first block (" + std::to_string(Full) + ") + " +
                     std::to_string(Run.RestFailCycles) + " spread over the rest" + Every +
-                    (Stride > 1 && Stride != SampleOnlyEnds ? ", every erase kept" : "");
+                    (Stride > 1 ? ", every erase kept" : "");
   for (uint32_t N : Points) {
     Fault F;
     F.FailCycle = N;
     Record(&Cycles, RunWrite(T, F));
   }
   Table->push_back(std::move(Cycles));
-  if (Stride == SampleOnlyEnds) return;
 
   Family Power;
   Power.Name = T.Name + " -w power-loss";
-  Points = Thin(PowerLossPoints(P, Run.RestPowerLoss, &Full), Stride);
+  Points = ThinOut(PowerLossPoints(P, Run.RestPowerLoss, &Full), Stride);
   Power.Coverage = "of " + std::to_string(P.ModifiedIn.size()) + " modifying cycles: the first " +
                    "block's " + std::to_string(Full) + " + " + std::to_string(Run.RestPowerLoss) +
                    " spread over the rest" + Every;
@@ -716,15 +722,13 @@ void CampaignForWrite(const Target &Unprobed, const Plan &Run, std::vector<Famil
   }
   Table->push_back(std::move(Alloc));
 
+  if (Thin.FileStatuses.empty()) return;
   Family Files;
   Files.Name = T.Name + " -w file-fault";
   Files.Coverage =
-      Run.Sample ? "every file operation failing" : "every file operation x 5 statuses";
+      "every file operation x " + std::to_string(Thin.FileStatuses.size()) + " status(es)";
   for (ShellFileOp Op : FileOps) {
-    for (EFI_STATUS Status : FileStatuses) {
-      if (Run.Sample && Status != EFI_DEVICE_ERROR && (Step > 2 || Status != EFI_VOLUME_FULL)) {
-        continue;
-      }
+    for (EFI_STATUS Status : Thin.FileStatuses) {
       Fault F;
       F.FileFaults.push_back({Op, Status});
       Record(&Files, RunWrite(T, F));
@@ -753,8 +757,8 @@ void CampaignForRead(const Target &T, const Plan &Run, std::vector<Family> *Tabl
   SortUnique(&Points);
   Cycles.Coverage = "of " + std::to_string(Count) + " cycles: every one not a data read (" +
                     std::to_string(Full) + ") + " + std::to_string(Run.RestFailCycles) +
-                    " spread over the data read" + (Run.Sample ? " (first and last only)" : "");
-  for (uint32_t N : Thin(Points, Run.Sample ? SampleOnlyEnds : 1)) {
+                    " spread over the data read" + (Run.Sample ? " (every 2nd run)" : "");
+  for (uint32_t N : ThinOut(Points, Run.Sample ? 2 : 1)) {
     Fault F;
     F.FailCycle = N;
     Record(&Cycles, RunRead(T, F));
@@ -763,9 +767,8 @@ void CampaignForRead(const Target &T, const Plan &Run, std::vector<Family> *Tabl
 
   Family Alloc;
   Alloc.Name = T.Name + " -r fail-alloc";
-  Alloc.Coverage = "every allocation (" + std::to_string(P.Allocations) + ")" +
-                   (Run.Sample ? " (every 6th run)" : "");
-  for (uint64_t N = 1; N <= P.Allocations; N += Run.Sample ? 6 : 1) {
+  Alloc.Coverage = "every allocation (" + std::to_string(P.Allocations) + ")";
+  for (uint64_t N = 1; N <= P.Allocations; N++) {
     Fault F;
     F.FailAllocation = N;
     Record(&Alloc, RunRead(T, F));
@@ -778,7 +781,7 @@ void CampaignForRead(const Target &T, const Plan &Run, std::vector<Family> *Tabl
                               : "every file operation x 5 statuses, a full volume at 4 sizes, "
                                 "an existing name";
   for (ShellFileOp Op : FileOps) {
-    for (EFI_STATUS Status : FileStatuses) {
+    for (EFI_STATUS Status : Everything.FileStatuses) {
       if (Run.Sample && (Status != EFI_DEVICE_ERROR || Op != ShellFileOp::Write)) continue;
       Fault F;
       F.FileFaults.push_back({Op, Status});
@@ -818,11 +821,11 @@ int PrintTable(const std::vector<Family> &Table, double Seconds) {
 }  // namespace
 
 int main(int Argc, char **Argv) {
-  Plan Run = {false, 200, 100};
-  if (Argc == 2 && std::string(Argv[1]) == "--sample") {
-    Run = {true, 12, 8};
+  Plan Run = {false, 200, 100, ""};
+  if (Argc >= 2 && Argc <= 3 && std::string(Argv[1]) == "--sample") {
+    Run = {true, 12, 8, Argc == 3 ? Argv[2] : ""};
   } else if (Argc != 1) {
-    std::fprintf(stderr, "usage: pchflash_faults [--sample]\n");
+    std::fprintf(stderr, "usage: pchflash_faults [--sample [PLATFORM|read]]\n");
     return 2;
   }
   InstallCrashReport();
@@ -840,9 +843,13 @@ int main(int Argc, char **Argv) {
   std::printf("\n");
   std::vector<Family> Table;
   for (const Target &T : All) {
-    CampaignForWrite(T, Run, &Table);
+    if (Run.Only.empty() || Run.Only == T.Name) CampaignForWrite(T, Run, &Table);
   }
-  CampaignForRead(All[0], Run, &Table);
+  if (Run.Only.empty() || Run.Only == "read") CampaignForRead(All[0], Run, &Table);
+  if (Table.empty()) {
+    std::fprintf(stderr, "pchflash_faults: no platform or part named '%s'\n", Run.Only.c_str());
+    return 2;
+  }
   const double Seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
   ReleaseSpareBlocks();
