@@ -1,6 +1,7 @@
 // Simulated time: one nanosecond clock for the whole platform. Register and port
 // accesses, SPI bus transfers and chip busy times advance it; the ACPI PM timer is
 // derived from it.
+#include "sim/regs/acpi_io.h"
 #include "sim/sim_internal.h"
 
 void SimAdvance(SimPlatform *Platform, uint64_t Nanoseconds) { Platform->NowNs += Nanoseconds; }
@@ -21,6 +22,6 @@ uint32_t SimPmTimerValue(const SimPlatform *Platform) {
   // Split at whole seconds so that the product stays within 64 bits.
   const uint64_t Seconds = Platform->NowNs / NsPerSecond;
   const uint64_t Rest = Platform->NowNs % NsPerSecond;
-  const uint64_t Ticks = Seconds * SIM_PM_TIMER_HZ + Rest * SIM_PM_TIMER_HZ / NsPerSecond;
-  return static_cast<uint32_t>(Ticks & 0xFFFFFF);
+  const uint64_t Ticks = Seconds * PM1_TMR_HZ + Rest * PM1_TMR_HZ / NsPerSecond;
+  return static_cast<uint32_t>(Ticks & PM1_TMR_MASK);
 }

@@ -8,11 +8,12 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "sim/regs/address_map.h"
 #include "sim/sim_platform.h"
 
 // Where the simulated platform decodes PCI configuration space, and so where the
 // ACPI MCFG table the firmware gives the application puts it unless told otherwise.
-constexpr uint64_t SIM_DEFAULT_MCFG_BASE = 0xE0000000;
+constexpr uint64_t SIM_DEFAULT_MCFG_BASE = ECAM_BASE;
 
 // What the options set up for a run, on the host and in the real shell alike.
 struct SimOptionSettings {

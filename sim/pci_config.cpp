@@ -1,42 +1,15 @@
 // PCI configuration space of the two functions the platform answers for: the SPI
 // controller (0:31.5) and the PMC (0:31.2). Both are reached through ECAM; every
 // other function reads all ones.
+#include "sim/regs/pci_config.h"
+
+#include "sim/regs/acpi_io.h"
+#include "sim/regs/address_map.h"
+#include "sim/regs/pmc_pci.h"
+#include "sim/regs/spi_pci.h"
 #include "sim/sim_internal.h"
 
 namespace {
-
-// ---- SPI controller, PCI 0:31.5 configuration offsets
-constexpr uint32_t PCI_ID = 0x00;
-constexpr uint32_t PCI_COMMAND = 0x04;
-constexpr uint32_t PCI_CLASS_REVISION = 0x08;
-constexpr uint32_t PCI_BAR0 = 0x10;
-constexpr uint32_t SPI_BIOS_CONTROL = 0xDC;
-
-constexpr uint32_t SPI_ID_VALUE = 0xA1248086;  // Intel, 100-series PCH-H SPI controller
-constexpr uint32_t SPI_CLASS_VALUE = 0x0C800031;
-constexpr uint16_t PCI_COMMAND_MSE = 0x0002;  // memory space enable
-constexpr uint16_t PCI_COMMAND_WRITABLE = 0x0006;
-constexpr uint32_t BAR0_BASE_MASK = 0xFFFFF000;  // 4 KiB memory BAR
-
-constexpr uint16_t BIOS_CONTROL_BIOSWE = 0x0001;
-constexpr uint16_t BIOS_CONTROL_LE = 0x0002;
-constexpr uint16_t BIOS_CONTROL_SRC_MASK = 0x000C;
-constexpr uint16_t BIOS_CONTROL_SRC_DEFAULT = 0x0008;  // prefetch and cache
-constexpr uint16_t BIOS_CONTROL_EISS = 0x0020;
-constexpr uint16_t BIOS_CONTROL_SPI_SYNC_SS = 0x0100;
-
-// ---- PMC, PCI 0:31.2 configuration offsets
-constexpr uint32_t PMC_ID_VALUE = 0xA1218086;
-constexpr uint32_t PMC_CLASS_VALUE = 0x05800031;
-constexpr uint32_t PMC_ABASE = 0x40;
-constexpr uint32_t PMC_ACPI_CNT = 0x44;
-constexpr uint32_t PMC_GEN_PMCON_A = 0xA0;
-constexpr uint32_t ABASE_IO_SPACE = 0x00000001;   // read-only: an I/O BAR
-constexpr uint32_t ABASE_BASE_MASK = 0x0000FF00;  // 256-byte block
-constexpr uint32_t ABASE_DEFAULT = 0x1800;
-constexpr uint32_t ACPI_CNT_ACPI_EN = 0x00000080;
-constexpr uint32_t ACPI_CNT_WRITABLE = 0x000001FF;
-constexpr uint32_t GEN_PMCON_A_SMI_LOCK = 0x00000010;
 
 constexpr uint32_t ALL_ONES = 0xFFFFFFFF;
 
@@ -45,7 +18,7 @@ uint32_t Merge(uint32_t Old, uint32_t Value, uint32_t Mask) {
 }
 
 void NoteDecodingBase(SimPlatform *Platform) {
-  const uint32_t Base = Platform->Pci.SpiBar0 & BAR0_BASE_MASK;
+  const uint32_t Base = Platform->Pci.SpiBar0 & SPI_BAR0_BASE_MASK;
   if ((Platform->Pci.SpiCommand & PCI_COMMAND_MSE) == 0 || Base == 0) return;
   for (uint32_t I = 0; I < Platform->StaleBaseCount; I++) {
     if (Platform->StaleBases[I] == Base) return;
@@ -103,11 +76,11 @@ void WriteSpiConfig(SimPlatform *Platform, uint32_t Offset, uint32_t Value, uint
   switch (Offset) {
     case PCI_COMMAND:
       Pci.SpiCommand =
-          static_cast<uint16_t>(Merge(Pci.SpiCommand, Value, Mask & PCI_COMMAND_WRITABLE));
+          static_cast<uint16_t>(Merge(Pci.SpiCommand, Value, Mask & SPI_COMMAND_WRITABLE));
       NoteDecodingBase(Platform);
       return;
     case PCI_BAR0:
-      Pci.SpiBar0 = Merge(Pci.SpiBar0, Value, Mask & BAR0_BASE_MASK);
+      Pci.SpiBar0 = Merge(Pci.SpiBar0, Value, Mask & SPI_BAR0_BASE_MASK);
       NoteDecodingBase(Platform);
       return;
     case SPI_BIOS_CONTROL:
@@ -142,7 +115,8 @@ void WritePmcConfig(SimPlatform *Platform, uint32_t Offset, uint32_t Value, uint
   SimPciState &Pci = Platform->Pci;
   switch (Offset) {
     case PCI_COMMAND:
-      Pci.PmcCommand = static_cast<uint16_t>(Merge(Pci.PmcCommand, Value, Mask & 0x7));
+      Pci.PmcCommand =
+          static_cast<uint16_t>(Merge(Pci.PmcCommand, Value, Mask & PMC_COMMAND_WRITABLE));
       return;
     case PMC_ABASE:
       Pci.Abase = Merge(Pci.Abase, Value, Mask & ABASE_BASE_MASK);
@@ -165,7 +139,7 @@ void SimPciPowerOn(SimPlatform *Platform) {
   SimPciState &Pci = Platform->Pci;
   const SimConfig &Config = Platform->Config;
   Pci.SpiCommand = PCI_COMMAND_MSE;
-  Pci.SpiBar0 = Config.Bar0 & BAR0_BASE_MASK;
+  Pci.SpiBar0 = Config.Bar0 & SPI_BAR0_BASE_MASK;
   Pci.BiosControl = BIOS_CONTROL_SRC_DEFAULT;
   if (!Config.NoBle) Pci.BiosControl |= BIOS_CONTROL_LE;
   if (Config.Eiss) Pci.BiosControl |= BIOS_CONTROL_EISS;
@@ -177,25 +151,27 @@ void SimPciPowerOn(SimPlatform *Platform) {
 }
 
 uint32_t SimPciReadDword(SimPlatform *Platform, uint32_t Function, uint32_t Offset) {
-  if (Function == SIM_PCI_FN_SPI && !Platform->Config.NoSpi) return ReadSpiConfig(Platform, Offset);
-  if (Function == SIM_PCI_FN_PMC && !Platform->Config.NoPmc) return ReadPmcConfig(Platform, Offset);
+  if (Function == PCH_FUNCTION_SPI && !Platform->Config.NoSpi)
+    return ReadSpiConfig(Platform, Offset);
+  if (Function == PCH_FUNCTION_PMC && !Platform->Config.NoPmc)
+    return ReadPmcConfig(Platform, Offset);
   return ALL_ONES;
 }
 
 void SimPciWriteDword(SimPlatform *Platform, uint32_t Function, uint32_t Offset, uint32_t Value,
                       uint32_t Mask) {
-  if (Function == SIM_PCI_FN_SPI && !Platform->Config.NoSpi) {
+  if (Function == PCH_FUNCTION_SPI && !Platform->Config.NoSpi) {
     WriteSpiConfig(Platform, Offset, Value, Mask);
-  } else if (Function == SIM_PCI_FN_PMC && !Platform->Config.NoPmc) {
+  } else if (Function == PCH_FUNCTION_PMC && !Platform->Config.NoPmc) {
     WritePmcConfig(Platform, Offset, Value, Mask);
   }
 }
 
 bool SimSpiDecodes(const SimPlatform *Platform, uint64_t Address) {
   if (Platform->Config.NoSpi) return false;
-  const uint32_t Base = Platform->Pci.SpiBar0 & BAR0_BASE_MASK;
+  const uint32_t Base = Platform->Pci.SpiBar0 & SPI_BAR0_BASE_MASK;
   if ((Platform->Pci.SpiCommand & PCI_COMMAND_MSE) == 0 || Base == 0) return false;
-  return Address >= Base && Address < static_cast<uint64_t>(Base) + 0x1000;
+  return Address >= Base && Address < static_cast<uint64_t>(Base) + SPI_MMIO_SIZE;
 }
 
 bool SimBiosWriteEnabled(const SimPlatform *Platform) {
@@ -209,7 +185,7 @@ bool SimEissSet(const SimPlatform *Platform) {
 bool SimAcpiDecodes(const SimPlatform *Platform, uint16_t Port) {
   if (Platform->Config.NoPmc || (Platform->Pci.AcpiCnt & ACPI_CNT_ACPI_EN) == 0) return false;
   const uint32_t Base = Platform->Pci.Abase & ABASE_BASE_MASK;
-  return Base != 0 && Port >= Base && Port < Base + 0x100;
+  return Base != 0 && Port >= Base && Port < Base + ACPI_IO_SIZE;
 }
 
 uint16_t SimAcpiBase(const SimPlatform *Platform) {
@@ -220,9 +196,6 @@ uint16_t SimAcpiBase(const SimPlatform *Platform) {
 // the SMI status again. It runs when the source is enabled (LE, TCO_EN) and SMIs
 // are globally enabled (GBL_SMI_EN); otherwise the status waits until they are.
 void SimDeliverPendingSmi(SimPlatform *Platform) {
-  constexpr uint32_t SMI_EN_GBL_SMI_EN = 0x00000001;
-  constexpr uint32_t SMI_EN_TCO_EN = 0x00002000;
-  constexpr uint32_t SMI_STS_TCO_STS = 0x00002000;
   SimPciState &Pci = Platform->Pci;
   if ((Pci.BiosControl & BIOS_CONTROL_SPI_SYNC_SS) == 0) return;
   Platform->Pmc.SmiSts |= SMI_STS_TCO_STS;

@@ -1,18 +1,14 @@
 // The simulated platform as a whole: creation from a configuration, routing of
 // every memory and port access to the device that decodes it, time per access,
 // the trace hook, counters and the observed state.
+#include "sim/regs/acpi_io.h"
+#include "sim/regs/address_map.h"
+#include "sim/regs/rst_cnt.h"
+#include "sim/regs/spi_pci.h"
 #include "sim/sim_internal.h"
 
 namespace {
 
-// ---- Address map
-constexpr uint64_t ECAM_BASE = 0xE0000000;
-constexpr uint64_t ECAM_END = 0xF0000000;
-constexpr uint32_t PCH_DEVICE = 31;
-constexpr uint16_t RST_CNT_PORT = 0xCF9;
-constexpr uint32_t SPI_WINDOW = 0x1000;
-
-constexpr uint32_t DEFAULT_BAR0 = 0xFE010000;
 constexpr uint32_t MIN_RANGE_CAPACITY = 64;
 
 enum SimSpace : uint32_t { SimSpaceSpi, SimSpacePci, SimSpaceAcpi };
@@ -54,13 +50,18 @@ void WriteSpaceDword(SimPlatform *Platform, SimSpace Space, uint32_t Function, u
 
 // Registers are dwords; an access of any width (also one not aligned to its
 // width, such as the 16-bit word at SSFSTS_CTL + 1) reaches the byte lanes it covers.
+// A register read has no side effect, so each dword the access covers is read once.
 uint32_t ReadLanes(SimPlatform *Platform, SimSpace Space, uint32_t Function, uint32_t Offset,
                    uint32_t Bytes) {
+  if (Bytes == 4 && (Offset & 3) == 0) return ReadSpaceDword(Platform, Space, Function, Offset);
   uint32_t Value = 0;
-  for (uint32_t I = 0; I < Bytes; I++) {
-    const uint32_t At = Offset + I;
-    const uint32_t Dword = ReadSpaceDword(Platform, Space, Function, At & ~3u);
-    Value |= ((Dword >> (8 * (At & 3))) & 0xFF) << (8 * I);
+  uint32_t I = 0;
+  while (I < Bytes) {
+    const uint32_t Dword = ReadSpaceDword(Platform, Space, Function, (Offset + I) & ~3u);
+    do {
+      Value |= ((Dword >> (8 * ((Offset + I) & 3))) & 0xFF) << (8 * I);
+      I++;
+    } while (I < Bytes && ((Offset + I) & 3) != 0);
   }
   return Value;
 }
@@ -85,36 +86,22 @@ void WriteLanes(SimPlatform *Platform, SimSpace Space, uint32_t Function, uint32
 bool InStaleWindow(const SimPlatform *Platform, uint64_t Address) {
   for (uint32_t I = 0; I < Platform->StaleBaseCount; I++) {
     const uint64_t Base = Platform->StaleBases[I];
-    if (Address >= Base && Address < Base + SPI_WINDOW) return true;
+    if (Address >= Base && Address < Base + SPI_MMIO_SIZE) return true;
   }
   return false;
 }
 
 void Emit(SimPlatform *Platform, uint64_t TimeNs, SimEventKind Kind, uint32_t WidthBits,
           uint64_t Address, uint32_t Value) {
-  if (Platform->Trace == nullptr) return;
   const SimEvent Event{TimeNs, Kind, WidthBits, Address, Value};
   Platform->Trace(Platform->TraceContext, &Event);
 }
 
-// Common to every access: the running cycle may have ended by now. An access
-// made while the controller programs or erases with SMIs enabled is counted
-// (once, also when the access itself started that cycle).
-constexpr uint32_t SMI_EN_GBL_SMI_EN = 0x00000001;
-
+// An access made while the controller programs or erases with SMIs enabled is
+// counted (once, also when the access itself started that cycle).
 bool SmiOnDuringWriteErase(const SimPlatform *Platform) {
-  return SimSpiWriteEraseRunning(Platform) && (Platform->Pmc.SmiEn & SMI_EN_GBL_SMI_EN) != 0;
-}
-
-bool BeginAccess(SimPlatform *Platform) {
-  SimSpiUpdate(Platform);
-  return SmiOnDuringWriteErase(Platform);
-}
-
-void EndAccess(SimPlatform *Platform, bool SmiOnAtBegin) {
-  if (SmiOnAtBegin || SmiOnDuringWriteErase(Platform)) {
-    Platform->Counters.SmiEnabledDuringWriteErase++;
-  }
+  return Platform->Spi.Owner == SimCycleHw && Platform->Spi.WriteOrErase &&
+         (Platform->Pmc.SmiEn & SMI_EN_GBL_SMI_EN) != 0;
 }
 
 bool EcamTarget(uint64_t Address, uint32_t *Function, uint32_t *Offset) {
@@ -129,18 +116,19 @@ bool EcamTarget(uint64_t Address, uint32_t *Function, uint32_t *Offset) {
   return true;
 }
 
-uint32_t SpiBase(const SimPlatform *Platform) { return Platform->Pci.SpiBar0 & 0xFFFFF000; }
+uint32_t SpiBase(const SimPlatform *Platform) { return Platform->Pci.SpiBar0 & SPI_BAR0_BASE_MASK; }
 
 uint32_t MemoryRead(SimPlatform *Platform, uint64_t Address, uint32_t Bytes) {
   uint32_t Function = 0;
   uint32_t Offset = 0;
   if (EcamTarget(Address, &Function, &Offset)) {
-    if (Offset + Bytes > 0x1000) return 0xFFFFFFFF;
+    if (Offset + Bytes > ECAM_FUNCTION_SIZE) return 0xFFFFFFFF;
     return ReadLanes(Platform, SimSpacePci, Function, Offset, Bytes);
   }
   if (SimSpiDecodes(Platform, Address)) {
     const uint32_t Relative = static_cast<uint32_t>(Address - SpiBase(Platform));
-    if (Relative + Bytes > SPI_WINDOW) return 0xFFFFFFFF;
+    if (Relative + Bytes > SPI_MMIO_SIZE) return 0xFFFFFFFF;
+    if (Bytes == 4 && (Relative & 3) == 0) return SimSpiReadDword(Platform, Relative);
     return ReadLanes(Platform, SimSpaceSpi, 0, Relative, Bytes);
   }
   if (InStaleWindow(Platform, Address)) Platform->Counters.AccessesToStaleBar++;
@@ -151,12 +139,13 @@ void MemoryWrite(SimPlatform *Platform, uint64_t Address, uint32_t Bytes, uint32
   uint32_t Function = 0;
   uint32_t Offset = 0;
   if (EcamTarget(Address, &Function, &Offset)) {
-    if (Offset + Bytes <= 0x1000) WriteLanes(Platform, SimSpacePci, Function, Offset, Bytes, Value);
+    if (Offset + Bytes <= ECAM_FUNCTION_SIZE)
+      WriteLanes(Platform, SimSpacePci, Function, Offset, Bytes, Value);
     return;
   }
   if (SimSpiDecodes(Platform, Address)) {
     const uint32_t Relative = static_cast<uint32_t>(Address - SpiBase(Platform));
-    if (Relative + Bytes <= SPI_WINDOW)
+    if (Relative + Bytes <= SPI_MMIO_SIZE)
       WriteLanes(Platform, SimSpaceSpi, 0, Relative, Bytes, Value);
     return;
   }
@@ -168,7 +157,8 @@ uint32_t PortReadValue(SimPlatform *Platform, uint16_t Port, uint32_t Bytes) {
   if (Port == RST_CNT_PORT && Bytes == 1) return Platform->Pmc.RstCnt;
   if (SimAcpiDecodes(Platform, Port)) {
     const uint32_t Offset = Port - SimAcpiBase(Platform);
-    if (Offset + Bytes > 0x100) return 0xFFFFFFFF;
+    if (Offset + Bytes > ACPI_IO_SIZE) return 0xFFFFFFFF;
+    if (Bytes == 4 && (Offset & 3) == 0) return SimAcpiReadDword(Platform, Offset);
     return ReadLanes(Platform, SimSpaceAcpi, 0, Offset, Bytes);
   }
   return 0xFFFFFFFF;
@@ -181,7 +171,7 @@ void PortWriteValue(SimPlatform *Platform, uint16_t Port, uint32_t Bytes, uint32
   }
   if (SimAcpiDecodes(Platform, Port)) {
     const uint32_t Offset = Port - SimAcpiBase(Platform);
-    if (Offset + Bytes <= 0x100) WriteLanes(Platform, SimSpaceAcpi, 0, Offset, Bytes, Value);
+    if (Offset + Bytes <= ACPI_IO_SIZE) WriteLanes(Platform, SimSpaceAcpi, 0, Offset, Bytes, Value);
   }
 }
 
@@ -213,16 +203,16 @@ void PowerOn(SimPlatform *Platform) {
 
 }  // namespace
 
-// ---- Memory helpers (no C library in the core)
+// ---- Memory helpers
+// The core includes no C library header; the builtins become the C library's
+// memcpy/memset on the host and the image's own in pchflash-sim.efi. A whole
+// flash is copied at power-on: byte loops here cost seconds under the sanitizers.
 void SimCopy(void *Destination, const void *Source, size_t Bytes) {
-  uint8_t *D = static_cast<uint8_t *>(Destination);
-  const uint8_t *S = static_cast<const uint8_t *>(Source);
-  for (size_t I = 0; I < Bytes; I++) D[I] = S[I];
+  if (Bytes != 0) __builtin_memcpy(Destination, Source, Bytes);
 }
 
 void SimFill(void *Destination, uint8_t Value, size_t Bytes) {
-  uint8_t *D = static_cast<uint8_t *>(Destination);
-  for (size_t I = 0; I < Bytes; I++) D[I] = Value;
+  if (Bytes != 0) __builtin_memset(Destination, Value, Bytes);
 }
 
 void *SimAllocate(SimPlatform *Platform, size_t Bytes) {
@@ -255,7 +245,7 @@ void SimConfigDefaults(SimConfig *Config) {
   SimFill(Config, 0, sizeof(*Config));
   Config->ChipIndex = SimFindChipByName("W25Q128BV");
   Config->Components = 1;
-  Config->Bar0 = DEFAULT_BAR0;
+  Config->Bar0 = SPI_BAR0_DEFAULT;
   Config->SpiClockHz = SIM_DEFAULT_SPI_CLOCK_HZ;
 }
 
@@ -315,33 +305,39 @@ uint32_t PerformAccess(SimPlatform *Platform, SimEventKind Kind, uint32_t WidthB
                        uint64_t Address, uint32_t Value) {
   const uint32_t Bytes = WidthBytes(WidthBits);
   const bool IsRead = Kind == SimEventMemoryRead || Kind == SimEventPortRead;
-  if (Platform == nullptr || Bytes == 0) return IsRead ? AllOnes(WidthBits) : 0;
+  const uint32_t Ones = AllOnes(WidthBits);
+  if (Platform == nullptr || Bytes == 0) return IsRead ? Ones : 0;
   const uint64_t Time = Platform->NowNs;
-  Value = IsRead ? AllOnes(WidthBits) : Value & AllOnes(WidthBits);
+  Value = IsRead ? Ones : Value & Ones;
   if (Platform->Reset != SimResetNone) {
     Platform->Counters.AccessesAfterReset++;
   } else {
-    const bool SmiOn = BeginAccess(Platform);
+    // The running cycle may have ended by now. This runs millions of times a run
+    // (under the sanitizers every call counts): an idle controller costs none.
+    if (Platform->Spi.Owner != SimCycleNone) SimSpiUpdate(Platform);
+    const bool SmiOn = Platform->Spi.Owner == SimCycleHw && SmiOnDuringWriteErase(Platform);
     const uint16_t Port = static_cast<uint16_t>(Address);
     switch (Kind) {
       case SimEventMemoryRead:
-        Value = MemoryRead(Platform, Address, Bytes) & AllOnes(WidthBits);
+        Value = MemoryRead(Platform, Address, Bytes) & Ones;
         break;
       case SimEventMemoryWrite:
         MemoryWrite(Platform, Address, Bytes, Value);
         break;
       case SimEventPortRead:
-        Value = PortReadValue(Platform, Port, Bytes) & AllOnes(WidthBits);
+        Value = PortReadValue(Platform, Port, Bytes) & Ones;
         break;
       default:
         PortWriteValue(Platform, Port, Bytes, Value);
         break;
     }
-    EndAccess(Platform, SmiOn);
+    if (SmiOn || (Platform->Spi.Owner == SimCycleHw && SmiOnDuringWriteErase(Platform))) {
+      Platform->Counters.SmiEnabledDuringWriteErase++;
+    }
     const bool IsMemory = Kind == SimEventMemoryRead || Kind == SimEventMemoryWrite;
     SimAdvance(Platform, IsMemory ? SIM_MMIO_ACCESS_NS : SIM_PORT_ACCESS_NS);
   }
-  Emit(Platform, Time, Kind, WidthBits, Address, Value);
+  if (Platform->Trace != nullptr) Emit(Platform, Time, Kind, WidthBits, Address, Value);
   return Value;
 }
 
@@ -365,7 +361,7 @@ void SimPortWrite(SimPlatform *Platform, uint16_t Port, uint32_t WidthBits, uint
 
 // An ordering point for the compiler only: no hardware sees it, no time passes.
 void SimBarrier(SimPlatform *Platform) {
-  if (Platform == nullptr) return;
+  if (Platform == nullptr || Platform->Trace == nullptr) return;
   Emit(Platform, Platform->NowNs, SimEventBarrier, 0, 0, 0);
 }
 

@@ -1,27 +1,13 @@
 // The PMC's ACPI I/O block at ABASE (PM1 registers, the PM timer, SMI_EN and
 // SMI_STS) and the reset-control register RST_CNT at port 0xCF9.
+#include "sim/regs/acpi_io.h"
+#include "sim/regs/pmc_pci.h"
+#include "sim/regs/rst_cnt.h"
 #include "sim/sim_internal.h"
 
 namespace {
 
-// ---- ACPI I/O, offsets from ABASE
-constexpr uint32_t ACPI_PM1_STS_EN = 0x00;  // PM1_STS (bits 15:0), PM1_EN (bits 31:16)
-constexpr uint32_t ACPI_PM1_CNT = 0x04;
-constexpr uint32_t ACPI_PM1_TMR_OFFSET = 0x08;
-constexpr uint32_t ACPI_SMI_EN = 0x30;
-constexpr uint32_t ACPI_SMI_STS = 0x34;
-
-constexpr uint32_t SMI_EN_GBL_SMI_EN = 0x00000001;
-constexpr uint32_t SMI_EN_APMC_EN = 0x00000020;
-constexpr uint32_t SMI_EN_TCO_EN = 0x00002000;
 constexpr uint32_t SMI_EN_DEFAULT = SMI_EN_GBL_SMI_EN | SMI_EN_APMC_EN | SMI_EN_TCO_EN;
-constexpr uint32_t GEN_PMCON_A_SMI_LOCK = 0x00000010;
-
-// ---- RST_CNT (port 0xCF9)
-constexpr uint8_t RST_CNT_SYS_RST = 0x02;
-constexpr uint8_t RST_CNT_RST_CPU = 0x04;
-constexpr uint8_t RST_CNT_FULL_RST = 0x08;
-constexpr uint8_t RST_CNT_WRITABLE = 0x0E;
 
 uint32_t Merge(uint32_t Old, uint32_t Value, uint32_t Mask) {
   return (Old & ~Mask) | (Value & Mask);
@@ -56,7 +42,7 @@ uint32_t SimAcpiReadDword(SimPlatform *Platform, uint32_t Offset) {
       return Pmc.Pm1Sts | (static_cast<uint32_t>(Pmc.Pm1En) << 16);
     case ACPI_PM1_CNT:
       return Pmc.Pm1Cnt;
-    case ACPI_PM1_TMR_OFFSET:
+    case ACPI_PM1_TMR:
       return SimPmTimerValue(Platform);
     case ACPI_SMI_EN:
       return Pmc.SmiEn;

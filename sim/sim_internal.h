@@ -8,7 +8,6 @@
 constexpr uint64_t SIM_MMIO_ACCESS_NS = 500;   // one memory-mapped register access
 constexpr uint64_t SIM_PORT_ACCESS_NS = 1000;  // one I/O port access
 constexpr uint32_t SIM_DEFAULT_SPI_CLOCK_HZ = 48000000;
-constexpr uint64_t SIM_PM_TIMER_HZ = 3579545;
 constexpr uint32_t SIM_PM_TIMER_STOPPED_VALUE = 0x3C5A1E;  // what a stopped PM1_TMR holds
 
 // Chip busy times that are the same for every part (typical datasheet figures).
@@ -17,10 +16,6 @@ constexpr uint64_t SIM_ERASE_64K_NS = 150000000;
 constexpr uint64_t SIM_WRITE_STATUS_NS = 10000000;  // non-volatile status write
 
 // ---- Chip state ------------------------------------------------------------------------
-constexpr uint8_t SPI_SR_WIP = 0x01;
-constexpr uint8_t SPI_SR_WEL = 0x02;
-constexpr uint8_t SPI_SR_WRITABLE = 0xFC;  // BP bits and SRWD, kept by WRSR
-
 struct SimChip {
   const SimChipModel *Model;
   uint8_t *Array;           // Model->Size bytes inside the platform's flash buffer
@@ -176,7 +171,6 @@ void SimSpiPowerOn(SimPlatform *Platform);
 void SimSpiUpdate(SimPlatform *Platform);  // finishes a cycle whose time has come
 uint32_t SimSpiReadDword(SimPlatform *Platform, uint32_t Offset);
 void SimSpiWriteDword(SimPlatform *Platform, uint32_t Offset, uint32_t Value, uint32_t Mask);
-bool SimSpiWriteEraseRunning(const SimPlatform *Platform);
 uint32_t SimDefaultVscc(const SimChipModel *Model);
 
 // pci_config.cpp
@@ -187,9 +181,6 @@ void SimPciWriteDword(SimPlatform *Platform, uint32_t Function, uint32_t Offset,
 bool SimSpiDecodes(const SimPlatform *Platform, uint64_t Address);
 bool SimBiosWriteEnabled(const SimPlatform *Platform);
 bool SimEissSet(const SimPlatform *Platform);
-// PCI function numbers on device 31 that the platform answers for.
-constexpr uint32_t SIM_PCI_FN_PMC = 2;
-constexpr uint32_t SIM_PCI_FN_SPI = 5;
 
 // pmc.cpp
 void SimPmcPowerOn(SimPlatform *Platform);

@@ -6,33 +6,27 @@
 // and erases to 0xFF. With a block-protect bit set the array is protected: program
 // and erase commands are ignored without an error flag (WEL still clears). Busy
 // time starts when chip select rises, after the command's last byte.
+#include "sim/regs/spi_nor.h"
 #include "sim/sim_internal.h"
 
 namespace {
 
-// SPI NOR opcodes.
-constexpr uint8_t SPI_WRSR = 0x01;
-constexpr uint8_t SPI_PP = 0x02;
-constexpr uint8_t SPI_READ = 0x03;
-constexpr uint8_t SPI_WRDI = 0x04;
-constexpr uint8_t SPI_RDSR = 0x05;
-constexpr uint8_t SPI_WREN = 0x06;
-constexpr uint8_t SPI_FAST_READ = 0x0B;
-constexpr uint8_t SPI_EWSR = 0x50;
-constexpr uint8_t SPI_RDSFDP = 0x5A;
-constexpr uint8_t SPI_CHIP_ERASE_60 = 0x60;
-constexpr uint8_t SPI_REMS = 0x90;
-constexpr uint8_t SPI_RDID = 0x9F;
-constexpr uint8_t SPI_RES = 0xAB;
-constexpr uint8_t SPI_CHIP_ERASE_C7 = 0xC7;
-
-constexpr uint32_t PAGE_SIZE = 256;
 constexpr uint32_t ERASE_64K = 0x10000;
 constexpr uint32_t ERASE_32K = 0x8000;
 constexpr uint8_t FLOATING_BUS = 0xFF;  // what the host clocks in when the chip does not drive
 
-void FillIn(uint8_t *In, uint32_t InLength, uint8_t Value) {
-  for (uint32_t I = 0; I < InLength; I++) In[I] = Value;
+void FillIn(uint8_t *In, uint32_t InLength, uint8_t Value) { SimFill(In, Value, InLength); }
+
+// Array bytes from Address on, wrapping at the end of the array.
+void ReadArray(const SimChip *Chip, uint32_t Address, uint8_t *In, uint32_t InLength) {
+  uint32_t Done = 0;
+  while (Done < InLength) {
+    const uint32_t ToEnd = Chip->Model->Size - Address;
+    const uint32_t Run = InLength - Done < ToEnd ? InLength - Done : ToEnd;
+    SimCopy(In + Done, Chip->Array + Address, Run);
+    Done += Run;
+    Address = (Address + Run) & (Chip->Model->Size - 1);
+  }
 }
 
 uint32_t AddressOf(const SimChip *Chip, const uint8_t *Out) {
@@ -97,24 +91,24 @@ void Erase(SimPlatform *Platform, SimChip *Chip, uint32_t Base, uint32_t Size) {
 // 256 bytes only the last 256 count; bits only go from 1 to 0.
 void PageProgram(SimPlatform *Platform, SimChip *Chip, uint32_t Address, const uint8_t *Data,
                  uint32_t Length) {
-  const uint32_t Page = Address & ~(PAGE_SIZE - 1) & (Chip->Model->Size - 1);
-  uint32_t Offset = Address & (PAGE_SIZE - 1);
-  if (Length > PAGE_SIZE) {
-    Offset = (Offset + Length - PAGE_SIZE) & (PAGE_SIZE - 1);
-    Data += Length - PAGE_SIZE;
-    Length = PAGE_SIZE;
+  const uint32_t Page = Address & ~(SPI_PAGE_SIZE - 1) & (Chip->Model->Size - 1);
+  uint32_t Offset = Address & (SPI_PAGE_SIZE - 1);
+  if (Length > SPI_PAGE_SIZE) {
+    Offset = (Offset + Length - SPI_PAGE_SIZE) & (SPI_PAGE_SIZE - 1);
+    Data += Length - SPI_PAGE_SIZE;
+    Length = SPI_PAGE_SIZE;
   }
   uint32_t RunStart = Offset;
   for (uint32_t I = 0; I < Length; I++) {
     Chip->Array[Page + Offset] &= Data[I];
-    Offset = (Offset + 1) & (PAGE_SIZE - 1);
+    Offset = (Offset + 1) & (SPI_PAGE_SIZE - 1);
     if (Offset == 0 && I + 1 < Length) {
       SimRecordRange(Platform, &Platform->Programmed, Chip->FlashBase + Page + RunStart,
-                     Chip->FlashBase + Page + PAGE_SIZE);
+                     Chip->FlashBase + Page + SPI_PAGE_SIZE);
       RunStart = 0;
     }
   }
-  const uint32_t RunEnd = Offset == 0 ? PAGE_SIZE : Offset;
+  const uint32_t RunEnd = Offset == 0 ? SPI_PAGE_SIZE : Offset;
   SimRecordRange(Platform, &Platform->Programmed, Chip->FlashBase + Page + RunStart,
                  Chip->FlashBase + Page + RunEnd);
 }
@@ -196,11 +190,7 @@ SimChipResult SimChipTransfer(SimPlatform *Platform, SimChip *Chip, uint64_t Tim
     case SPI_FAST_READ: {
       const uint32_t Dummy = Opcode == SPI_FAST_READ ? 1 : 0;
       if (OutLength < 1 + AddressBytes + Dummy) return Result;
-      uint32_t Address = AddressOf(Chip, Out);
-      for (uint32_t I = 0; I < InLength; I++) {
-        In[I] = Chip->Array[Address];
-        Address = (Address + 1) & (Model->Size - 1);  // wraps at the end of the array
-      }
+      ReadArray(Chip, AddressOf(Chip, Out), In, InLength);
       return Result;
     }
     case SPI_PP: {

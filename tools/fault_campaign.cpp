@@ -9,6 +9,8 @@
 //
 //   pchflash_faults            the campaign `make faults` runs
 //   pchflash_faults --sample   the fixed sample the test suite runs
+//   pchflash_faults --sample P  its part for one platform (default, two-chip, 16MiB) or
+//                               the -r runs (read), so that the tests can run them side by side
 //
 // Exits 1 when any run broke a rule, after printing the table.
 #include <signal.h>
@@ -48,10 +50,6 @@ constexpr uint32_t WholeFlashSize = 0x1000000;
 constexpr uint32_t ShortImageSize = 4 * Block;
 constexpr uint64_t FourGiB = 0x100000000ull;
 
-// In the sample, a target whose runs cost seconds under the sanitizers runs only
-// the first and last of its cycle failures.
-constexpr uint32_t SampleOnlyEnds = 0xFFFFFFFF;
-
 // ---- The command line of the run in progress, for a crash report ------------------
 
 char CurrentRun[512] = "(none)";
@@ -90,14 +88,62 @@ struct SimPlatformDeleter {
 };
 using PlatformPointer = std::unique_ptr<SimPlatform, SimPlatformDeleter>;
 
-PlatformPointer CreatePlatform(SimConfig Config, const Bytes &Flash) {
-  SimAllocator Allocator = {
-      [](void *, size_t Size) { return std::malloc(Size); },
-      [](void *, void *Pointer) { std::free(Pointer); },
-      nullptr,
-  };
-  Config.InitialFlash = Flash.data();
-  Config.InitialFlashSize = Flash.size();
+// The platform's flash, looked at in place: a run's checks compare it without a
+// copy (a copy of 16 MiB costs more under the sanitizers than a short run).
+struct FlashView {
+  const uint8_t *Data;
+  size_t Size;
+};
+
+FlashView FlashOf(const SimPlatform *Platform) {
+  return FlashView{SimFlashData(Platform), SimFlashSize(Platform)};
+}
+
+bool Holds(FlashView Flash, const Bytes &Expected) {
+  return Flash.Size == Expected.size() && std::memcmp(Flash.Data, Expected.data(), Flash.Size) == 0;
+}
+
+// The platforms' memory. A destroyed platform's blocks are kept for the next one:
+// a fresh 16 MiB flash costs thousands of page faults under the sanitizers, more
+// than a short run itself. Every block a platform takes is written in full by it.
+struct BlockPool {
+  std::map<void *, size_t> Live;
+  std::multimap<size_t, void *> Spare;
+};
+
+void *TakeBlock(void *Context, size_t Size) {
+  auto *Pool = static_cast<BlockPool *>(Context);
+  void *Block = nullptr;
+  auto Found = Pool->Spare.find(Size);
+  if (Found != Pool->Spare.end()) {
+    Block = Found->second;
+    Pool->Spare.erase(Found);
+  } else {
+    Block = std::malloc(Size);
+  }
+  if (Block != nullptr) Pool->Live[Block] = Size;
+  return Block;
+}
+
+void GiveBlock(void *Context, void *Block) {
+  auto *Pool = static_cast<BlockPool *>(Context);
+  auto Found = Pool->Live.find(Block);
+  if (Found == Pool->Live.end()) return;
+  Pool->Spare.emplace(Found->second, Block);
+  Pool->Live.erase(Found);
+}
+
+BlockPool PlatformMemory;
+
+void ReleaseSpareBlocks() {
+  for (auto &Entry : PlatformMemory.Spare) std::free(Entry.second);
+  PlatformMemory.Spare.clear();
+}
+
+PlatformPointer CreatePlatform(SimConfig Config, FlashView Flash) {
+  SimAllocator Allocator = {TakeBlock, GiveBlock, &PlatformMemory};
+  Config.InitialFlash = Flash.Data;
+  Config.InitialFlashSize = Flash.Size;
   PlatformPointer Platform(SimPlatformCreate(&Config, &Allocator));
   if (!Platform) {
     std::fprintf(stderr, "pchflash_faults: simulated platform not created\n");
@@ -105,6 +151,17 @@ PlatformPointer CreatePlatform(SimConfig Config, const Bytes &Flash) {
   }
   return Platform;
 }
+
+const EFI_STATUS FileStatuses[] = {EFI_DEVICE_ERROR, EFI_ACCESS_DENIED, EFI_VOLUME_FULL,
+                                   EFI_NOT_FOUND, EFI_WRITE_PROTECTED};
+
+struct Thinning {
+  uint32_t Stride;     // every Stride-th cycle failure and power loss, the first and last kept
+  uint32_t AllocStep;  // every AllocStep-th allocation failing
+  std::vector<EFI_STATUS> FileStatuses;  // each file operation failing with each of these
+};
+
+const Thinning Everything = {1, 1, {std::begin(FileStatuses), std::end(FileStatuses)}};
 
 // One platform a -w is tried on: its configuration, the pchflash-sim options that
 // build it, and the image (the window, or the whole flash, with one byte changed
@@ -119,17 +176,16 @@ struct Target {
   Bytes Image;
   Bytes NewFlash;      // the flash once the image is written
   uint32_t ImageBase;  // flash-linear offset of the image's first byte
-  // Every n-th cycle failure and power loss is run (campaign, sample): the first
+  // How much of its failure points the campaign and the sample run: the first
   // platform's are swept in full, the others' are thinned to keep the campaign near
-  // ten minutes.
-  uint32_t Stride[2];
+  // ten minutes; the sample spreads its runs over every family.
+  Thinning Thin[2];
   uint32_t FirstErase;  // hardware cycle number of a fault-free run's first erase
 };
 
 Target MakeTarget(const std::string &Name, const std::string &SimOptions, SimConfig Config,
                   uint32_t ImageSize, std::vector<uint32_t> ChangedOffsets) {
-  Target T{Name, SimOptions, Config, ImageSize, std::move(ChangedOffsets), {}, {},
-           {},   0,          {1, 1}, 0};
+  Target T{Name, SimOptions, Config, ImageSize, std::move(ChangedOffsets), {}, {}, {}, 0, {}, 0};
   T.OldFlash.resize(SimConfigFlashSize(&Config));
   SimGenerateImage(&Config, T.OldFlash.data());
   const uint32_t Covered = ImageSize == WholeFlashSize ? WholeFlashSize : WindowSize;
@@ -148,17 +204,19 @@ std::vector<Target> Targets() {
   SimConfig Config;
   SimConfigDefaults(&Config);
   List.push_back(MakeTarget("default", "", Config, ShortImageSize, {0x10000, 0x20010, 0x3FFFF}));
-  List.back().Stride[0] = 1;
-  List.back().Stride[1] = 200;
+  List.back().Thin[0] = Everything;
+  List.back().Thin[1] = {20, 1, {EFI_DEVICE_ERROR, EFI_VOLUME_FULL}};
   SimConfig Two = Config;
   Two.Components = 2;
   List.push_back(
       MakeTarget("two-chip", "--components 2 ", Two, ShortImageSize, {0x10000, 0x20010, 0x3FFFF}));
-  List.back().Stride[0] = 8;
-  List.back().Stride[1] = 1000;
+  List.back().Thin[0] = {8, 1, Everything.FileStatuses};
+  List.back().Thin[1] = {40, 1, {EFI_DEVICE_ERROR}};
+  // A 16 MiB run reads the whole flash twice (the run and its rerun): seconds each
+  // under the sanitizers, so the sample takes a few points of each family.
   List.push_back(MakeTarget("16MiB", "", Config, WholeFlashSize, {0x200010, 0x900000, 0xF10020}));
-  List.back().Stride[0] = 32;
-  List.back().Stride[1] = SampleOnlyEnds;
+  List.back().Thin[0] = {32, 1, Everything.FileStatuses};
+  List.back().Thin[1] = {1100, 16, {}};
   return List;
 }
 
@@ -167,8 +225,11 @@ std::vector<Target> Targets() {
 using VolumeFiles = std::map<std::string, Bytes>;
 
 Bytes ReadWholeFile(const std::filesystem::path &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+  std::ifstream In(Path, std::ios::binary | std::ios::ate);
+  Bytes Data(In ? static_cast<size_t>(In.tellg()) : 0);
+  In.seekg(0);
+  In.read(reinterpret_cast<char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
+  return Data;
 }
 
 void WriteWholeFile(const std::filesystem::path &Path, const Bytes &Data) {
@@ -260,15 +321,15 @@ int64_t NamedBlock(const std::string &Console, uint32_t FlashSize) {
   return static_cast<int64_t>((Address - FlashBase) / Block);
 }
 
-bool BlockEquals(const Bytes &A, const Bytes &B, uint32_t Index) {
-  return std::memcmp(A.data() + size_t{Index} * Block, B.data() + size_t{Index} * Block, Block) ==
+bool BlockEquals(FlashView Flash, const Bytes &B, uint32_t Index) {
+  return std::memcmp(Flash.Data + size_t{Index} * Block, B.data() + size_t{Index} * Block, Block) ==
          0;
 }
 
 // Blocks in neither their old nor their new state.
-std::vector<uint32_t> TornBlocks(const Bytes &Flash, const Target &T) {
+std::vector<uint32_t> TornBlocks(FlashView Flash, const Target &T) {
   std::vector<uint32_t> Torn;
-  for (uint32_t Index = 0; Index < Flash.size() / Block; Index++) {
+  for (uint32_t Index = 0; Index < Flash.Size / Block; Index++) {
     if (!BlockEquals(Flash, T.OldFlash, Index) && !BlockEquals(Flash, T.NewFlash, Index)) {
       Torn.push_back(Index);
     }
@@ -297,13 +358,13 @@ std::string OneLine(std::string Text) {
 // The rules every -w run must keep; returns what broke, or "" when all held.
 std::string CheckWriteRun(const Target &T, const Fault &F, const ScratchDirectory &Volume,
                           SimPlatform *Platform, const AppRun &Run) {
-  const Bytes Flash(SimFlashData(Platform), SimFlashData(Platform) + SimFlashSize(Platform));
+  const FlashView Flash = FlashOf(Platform);
   const bool PowerLost = SimInterrupted(Platform);
   const bool Reset = SimGetReset(Platform) != SimResetNone;
   const std::string Console = "console \"" + OneLine(Run.Console) + "\"";
 
   if (Run.Status == EFI_SUCCESS && !PowerLost) {
-    if (Flash != T.NewFlash) {
+    if (!Holds(Flash, T.NewFlash)) {
       return "reported Success but the flash does not hold the image; " + Console;
     }
     if (!Reset) return "reported Success without the reset";
@@ -320,7 +381,7 @@ std::string CheckWriteRun(const Target &T, const Fault &F, const ScratchDirector
     }
   }
   std::vector<uint32_t> Torn = TornBlocks(Flash, T);
-  const int64_t Named = NamedBlock(Run.Console, static_cast<uint32_t>(Flash.size()));
+  const int64_t Named = NamedBlock(Run.Console, static_cast<uint32_t>(Flash.Size));
   for (uint32_t Index : Torn) {
     const bool Explained = PowerLost ? Torn.size() == 1 : Index == Named;
     if (!Explained) {
@@ -339,7 +400,11 @@ std::string CheckWriteRun(const Target &T, const Fault &F, const ScratchDirector
 // only blocks that differ from it.
 std::string CheckRerunConverges(const Target &T, const ScratchDirectory &Volume,
                                 SimPlatform *Platform) {
-  const Bytes Left(SimFlashData(Platform), SimFlashData(Platform) + SimFlashSize(Platform));
+  const FlashView Left = FlashOf(Platform);
+  std::vector<bool> HeldImage(Left.Size / Block);
+  for (uint32_t Index = 0; Index < HeldImage.size(); Index++) {
+    HeldImage[Index] = BlockEquals(Left, T.NewFlash, Index);
+  }
   PlatformPointer Fresh;
   SimPlatform *Board = Platform;
   if (SimInterrupted(Platform) || SimGetReset(Platform) != SimResetNone) {
@@ -349,14 +414,13 @@ std::string CheckRerunConverges(const Target &T, const ScratchDirectory &Volume,
   }
   const uint32_t ErasedBefore = SimErasedRangeCount(Board);
   AppRun Again = RunApp({"-w", "image.bin"}, FirmwareFor(Volume.Path(), Fault{}, Board), Board);
-  const Bytes Flash(SimFlashData(Board), SimFlashData(Board) + SimFlashSize(Board));
-  if (Again.Status != EFI_SUCCESS || Flash != T.NewFlash) {
+  if (Again.Status != EFI_SUCCESS || !Holds(FlashOf(Board), T.NewFlash)) {
     return "the rerun did not converge; console \"" + OneLine(Again.Console) + "\"";
   }
   for (uint32_t I = ErasedBefore; I < SimErasedRangeCount(Board); I++) {
     SimByteRange Range = SimErasedRange(Board, I);
     for (uint32_t At = Range.Base & ~(Block - 1); At < Range.End; At += Block) {
-      if (BlockEquals(Left, T.NewFlash, At / Block)) {
+      if (HeldImage[At / Block]) {
         return "the rerun erased the block at " + Hex(At) + ", which held the image already";
       }
     }
@@ -380,7 +444,7 @@ RunResult RunWrite(const Target &T, const Fault &F) {
   SimConfig Config = T.Config;
   Config.FailCycle = F.FailCycle;
   Config.PowerLossAfter = F.PowerLossAfter;
-  PlatformPointer Platform = CreatePlatform(Config, T.OldFlash);
+  PlatformPointer Platform = CreatePlatform(Config, {T.OldFlash.data(), T.OldFlash.size()});
   AppRun Run =
       RunApp({"-w", "image.bin"}, FirmwareFor(Volume.Path(), F, Platform.get()), Platform.get());
   Result.Problem = CheckWriteRun(T, F, Volume, Platform.get(), Run);
@@ -402,11 +466,9 @@ RunResult RunRead(const Target &T, const Fault &F, const std::string &Name = "ba
   WriteWholeFile(Volume.Path() / "keep.bin", KeptFile);
   SimConfig Config = T.Config;
   Config.FailCycle = F.FailCycle;
-  PlatformPointer Platform = CreatePlatform(Config, T.OldFlash);
+  PlatformPointer Platform = CreatePlatform(Config, {T.OldFlash.data(), T.OldFlash.size()});
   AppRun Run = RunApp({"-r", Name}, FirmwareFor(Volume.Path(), F, Platform.get()), Platform.get());
   const std::string Console = "console \"" + OneLine(Run.Console) + "\"";
-  const Bytes Flash(SimFlashData(Platform.get()),
-                    SimFlashData(Platform.get()) + SimFlashSize(Platform.get()));
   VolumeFiles Expected = {{"keep.bin", KeptFile}};
   if (Run.Status == EFI_SUCCESS) {
     Expected[Name] = Bytes(T.OldFlash.end() - WindowSize, T.OldFlash.end());
@@ -421,7 +483,8 @@ RunResult RunRead(const Target &T, const Fault &F, const std::string &Name = "ba
   if (UnconfirmedEmptyEntry) {
     Expected[Name] = Bytes();
   }
-  if (Flash != T.OldFlash || SimGetCounters(Platform.get())->FlashModifyingCycles != 0) {
+  if (!Holds(FlashOf(Platform.get()), T.OldFlash) ||
+      SimGetCounters(Platform.get())->FlashModifyingCycles != 0) {
     Result.Problem = "a read changed the flash";
   } else if (SimGetReset(Platform.get()) != SimResetNone) {
     Result.Problem = "a read reset the platform";
@@ -471,7 +534,7 @@ struct Profile {
 Profile ProfileRun(const Target &T, const std::vector<std::string> &Args) {
   ScratchDirectory Volume;
   WriteWholeFile(Volume.Path() / "image.bin", T.Image);
-  PlatformPointer Platform = CreatePlatform(T.Config, T.OldFlash);
+  PlatformPointer Platform = CreatePlatform(T.Config, {T.OldFlash.data(), T.OldFlash.size()});
   CycleTrace Trace;
   Trace.Platform = Platform.get();
   SimSetTraceHook(Platform.get(), NoteCycles, &Trace);
@@ -586,7 +649,7 @@ void Record(Family *F, RunResult Result) {
 }
 
 // In the sample every Stride-th point of a family is run, the first and last kept.
-std::vector<uint32_t> Thin(const std::vector<uint32_t> &Points, uint32_t Stride) {
+std::vector<uint32_t> ThinOut(const std::vector<uint32_t> &Points, uint32_t Stride) {
   if (Stride <= 1) return Points;
   std::vector<uint32_t> Kept;
   for (size_t I = 0; I < Points.size(); I++) {
@@ -595,8 +658,6 @@ std::vector<uint32_t> Thin(const std::vector<uint32_t> &Points, uint32_t Stride)
   return Kept;
 }
 
-const EFI_STATUS FileStatuses[] = {EFI_DEVICE_ERROR, EFI_ACCESS_DENIED, EFI_VOLUME_FULL,
-                                   EFI_NOT_FOUND, EFI_WRITE_PROTECTED};
 const ShellFileOp FileOps[] = {ShellFileOp::Open, ShellFileOp::Create, ShellFileOp::Read,
                                ShellFileOp::Write, ShellFileOp::Size};
 
@@ -604,6 +665,7 @@ struct Plan {
   bool Sample;
   uint32_t RestFailCycles;  // sampled cycles outside the full part, per platform
   uint32_t RestPowerLoss;
+  std::string Only;  // one part: a platform's name, or "read"; empty: all
 };
 
 void CampaignForWrite(const Target &Unprobed, const Plan &Run, std::vector<Family> *Table) {
@@ -611,38 +673,34 @@ void CampaignForWrite(const Target &Unprobed, const Plan &Run, std::vector<Famil
   Target T = Unprobed;
   T.FirstErase = FirstEraseCycle(P);
   uint32_t Full = 0;
-  const uint32_t Stride = T.Stride[Run.Sample ? 1 : 0];
-  const uint32_t Step = Run.Sample ? Stride / 50 : 1;  // of allocations
-  const std::string Every = Stride == 1 ? ""
-                            : Stride == SampleOnlyEnds
-                                ? " (the first only)"
-                                : " (every " + std::to_string(Stride) + "th run)";
+  const Thinning &Thin = T.Thin[Run.Sample ? 1 : 0];
+  const uint32_t Stride = Thin.Stride;
+  const uint32_t Step = Thin.AllocStep;
+  const std::string Every = Stride == 1 ? "" : " (every " + std::to_string(Stride) + "th run)";
 
   Family Cycles;
   Cycles.Name = T.Name + " -w fail-cycle";
   std::vector<uint32_t> Points = FailCyclePoints(P, Run.RestFailCycles, &Full);
-  Points = Thin(Points, Stride);
-  if (Stride == SampleOnlyEnds) Points.resize(1);  // the first cycle failing, then the rerun
+  Points = ThinOut(Points, Stride);
   // Every erase stays in a thinned sweep too: a block is at its most exposed there.
-  for (uint32_t N = 1; N <= P.Types.size() && Stride != SampleOnlyEnds; N++) {
+  for (uint32_t N = 1; N <= P.Types.size(); N++) {
     if (IsErase(P.Types[N - 1])) Points.push_back(N);
   }
   SortUnique(&Points);
   Cycles.Coverage = "of " + std::to_string(P.Types.size()) + " cycles: every one before the data " +
                     "read, every erase, the whole first block (" + std::to_string(Full) + ") + " +
                     std::to_string(Run.RestFailCycles) + " spread over the rest" + Every +
-                    (Stride > 1 && Stride != SampleOnlyEnds ? ", every erase kept" : "");
+                    (Stride > 1 ? ", every erase kept" : "");
   for (uint32_t N : Points) {
     Fault F;
     F.FailCycle = N;
     Record(&Cycles, RunWrite(T, F));
   }
   Table->push_back(std::move(Cycles));
-  if (Stride == SampleOnlyEnds) return;
 
   Family Power;
   Power.Name = T.Name + " -w power-loss";
-  Points = Thin(PowerLossPoints(P, Run.RestPowerLoss, &Full), Stride);
+  Points = ThinOut(PowerLossPoints(P, Run.RestPowerLoss, &Full), Stride);
   Power.Coverage = "of " + std::to_string(P.ModifiedIn.size()) + " modifying cycles: the first " +
                    "block's " + std::to_string(Full) + " + " + std::to_string(Run.RestPowerLoss) +
                    " spread over the rest" + Every;
@@ -664,15 +722,13 @@ void CampaignForWrite(const Target &Unprobed, const Plan &Run, std::vector<Famil
   }
   Table->push_back(std::move(Alloc));
 
+  if (Thin.FileStatuses.empty()) return;
   Family Files;
   Files.Name = T.Name + " -w file-fault";
   Files.Coverage =
-      Run.Sample ? "every file operation failing" : "every file operation x 5 statuses";
+      "every file operation x " + std::to_string(Thin.FileStatuses.size()) + " status(es)";
   for (ShellFileOp Op : FileOps) {
-    for (EFI_STATUS Status : FileStatuses) {
-      if (Run.Sample && Status != EFI_DEVICE_ERROR && (Step > 2 || Status != EFI_VOLUME_FULL)) {
-        continue;
-      }
+    for (EFI_STATUS Status : Thin.FileStatuses) {
       Fault F;
       F.FileFaults.push_back({Op, Status});
       Record(&Files, RunWrite(T, F));
@@ -701,8 +757,8 @@ void CampaignForRead(const Target &T, const Plan &Run, std::vector<Family> *Tabl
   SortUnique(&Points);
   Cycles.Coverage = "of " + std::to_string(Count) + " cycles: every one not a data read (" +
                     std::to_string(Full) + ") + " + std::to_string(Run.RestFailCycles) +
-                    " spread over the data read" + (Run.Sample ? " (first and last only)" : "");
-  for (uint32_t N : Thin(Points, Run.Sample ? SampleOnlyEnds : 1)) {
+                    " spread over the data read" + (Run.Sample ? " (every 2nd run)" : "");
+  for (uint32_t N : ThinOut(Points, Run.Sample ? 2 : 1)) {
     Fault F;
     F.FailCycle = N;
     Record(&Cycles, RunRead(T, F));
@@ -711,9 +767,8 @@ void CampaignForRead(const Target &T, const Plan &Run, std::vector<Family> *Tabl
 
   Family Alloc;
   Alloc.Name = T.Name + " -r fail-alloc";
-  Alloc.Coverage = "every allocation (" + std::to_string(P.Allocations) + ")" +
-                   (Run.Sample ? " (every 6th run)" : "");
-  for (uint64_t N = 1; N <= P.Allocations; N += Run.Sample ? 6 : 1) {
+  Alloc.Coverage = "every allocation (" + std::to_string(P.Allocations) + ")";
+  for (uint64_t N = 1; N <= P.Allocations; N++) {
     Fault F;
     F.FailAllocation = N;
     Record(&Alloc, RunRead(T, F));
@@ -726,7 +781,7 @@ void CampaignForRead(const Target &T, const Plan &Run, std::vector<Family> *Tabl
                               : "every file operation x 5 statuses, a full volume at 4 sizes, "
                                 "an existing name";
   for (ShellFileOp Op : FileOps) {
-    for (EFI_STATUS Status : FileStatuses) {
+    for (EFI_STATUS Status : Everything.FileStatuses) {
       if (Run.Sample && (Status != EFI_DEVICE_ERROR || Op != ShellFileOp::Write)) continue;
       Fault F;
       F.FileFaults.push_back({Op, Status});
@@ -766,11 +821,11 @@ int PrintTable(const std::vector<Family> &Table, double Seconds) {
 }  // namespace
 
 int main(int Argc, char **Argv) {
-  Plan Run = {false, 200, 100};
-  if (Argc == 2 && std::string(Argv[1]) == "--sample") {
-    Run = {true, 12, 8};
+  Plan Run = {false, 200, 100, ""};
+  if (Argc >= 2 && Argc <= 3 && std::string(Argv[1]) == "--sample") {
+    Run = {true, 12, 8, Argc == 3 ? Argv[2] : ""};
   } else if (Argc != 1) {
-    std::fprintf(stderr, "usage: pchflash_faults [--sample]\n");
+    std::fprintf(stderr, "usage: pchflash_faults [--sample [PLATFORM|read]]\n");
     return 2;
   }
   InstallCrashReport();
@@ -788,10 +843,15 @@ int main(int Argc, char **Argv) {
   std::printf("\n");
   std::vector<Family> Table;
   for (const Target &T : All) {
-    CampaignForWrite(T, Run, &Table);
+    if (Run.Only.empty() || Run.Only == T.Name) CampaignForWrite(T, Run, &Table);
   }
-  CampaignForRead(All[0], Run, &Table);
+  if (Run.Only.empty() || Run.Only == "read") CampaignForRead(All[0], Run, &Table);
+  if (Table.empty()) {
+    std::fprintf(stderr, "pchflash_faults: no platform or part named '%s'\n", Run.Only.c_str());
+    return 2;
+  }
   const double Seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+  ReleaseSpareBlocks();
   return PrintTable(Table, Seconds);
 }

@@ -6,6 +6,7 @@
 #include "sim/efi/efi_volume_defs.h"
 #include "sim/efi/firmware_view.h"
 #include "sim/efi/option_line.h"
+#include "sim/regs/rst_cnt.h"
 #include "sim/sim_backend.h"
 
 extern "C" EFI_STATUS EFIAPI ModuleEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable);
@@ -13,7 +14,6 @@ extern "C" EFI_STATUS EFIAPI ModuleEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABL
 namespace {
 
 constexpr UINT64 OPTIONS_FILE_MAX_BYTES = 4096;
-constexpr UINT16 REAL_RST_CNT_PORT = 0xCF9;
 
 struct SimEfiRun {
   EFI_HANDLE Image;
@@ -246,7 +246,7 @@ EFI_STATUS EFIAPI SimulatedStall(UINTN Microseconds) {
 
 VOID PassResetOn(VOID *, uint16_t, uint8_t Value) {
   SaveFlash();
-  __asm__ __volatile__("outb %0, %1" : : "a"(Value), "Nd"(REAL_RST_CNT_PORT));
+  __asm__ __volatile__("outb %0, %1" : : "a"(Value), "Nd"(RST_CNT_PORT));
 }
 
 }  // namespace

@@ -319,8 +319,8 @@ TEST_F(ConsolePrintTest, FailuresGiveZero) {
 TEST_F(ConsolePrintTest, WithoutPoolMemoryTheSameTextReachesTheConsole) {
   // Piece boundaries fall between the CR and the LF of a line end, inside a
   // separated number and inside the padding of a file name wider than a piece.
-  const std::string Pieces = std::string(PrintPieceChars - 1, 'a') + "\n" +
-                             std::string(PrintPieceChars - 4, 'b') + "%,d|%-300s|%08X %r\n";
+  std::string Pieces(PrintPieceChars - 1, 'a');
+  Pieces.append("\n").append(PrintPieceChars - 4, 'b').append("%,d|%-300s|%08X %r\n");
   std::u16string TooLong(20000, u'x');
   TooLong[PrintBufferChars - 1] = u'y';
   struct PrintCase {
