@@ -29,7 +29,13 @@ class OptionError {
 std::vector<uint8_t> ReadWholeFile(const std::string &Option, const std::string &Path) {
   std::ifstream In(Path, std::ios::binary);
   if (!In) throw OptionError(Option + ": cannot open '" + Path + "'");
-  std::vector<uint8_t> Data((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
+  // One read of the whole file: a flash image is 16 MiB or more, and a byte-wise
+  // copy of it costs more than the simulated run.
+  std::vector<uint8_t> Data;
+  char Buffer[1 << 16];
+  while (In.read(Buffer, sizeof(Buffer)) || In.gcount() > 0) {
+    Data.insert(Data.end(), Buffer, Buffer + In.gcount());
+  }
   if (In.bad()) throw OptionError(Option + ": cannot read '" + Path + "'");
   return Data;
 }
