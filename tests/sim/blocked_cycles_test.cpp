@@ -24,8 +24,8 @@ std::vector<uint8_t> ImageWithFlmstr1(uint32_t Flmstr1) {
 struct BlockedCase {
   std::string Name;
   ConfigTweak Tweak;
-  uint32_t Flmstr1;            // 0: the generated image; else its FLMSTR1 replaced
-  bool EnableWrites;           // SMIs off and BIOSWE set first, as a careful driver does
+  uint32_t Flmstr1;   // 0: the generated image; else its FLMSTR1 replaced
+  bool EnableWrites;  // SMIs off and BIOSWE set first, as a careful driver does
   uint32_t Cycle;
   uint32_t Address;
   uint32_t Count;
@@ -34,134 +34,56 @@ struct BlockedCase {
 
 std::vector<BlockedCase> Cases() {
   std::vector<BlockedCase> C;
-  C.push_back({"NoDescriptorRead",
-               [](SimConfig &S) { S.NoDescriptor = true; },
-               0,
-               false,
-               CYCLE_READ,
-               0x800000,
-               64,
-               false});
-  C.push_back({"NoDescriptorWrite",
-               [](SimConfig &S) { S.NoDescriptor = true; },
-               0,
-               true,
-               CYCLE_WRITE,
-               0x800000,
-               64,
-               false});
-  C.push_back({"NoDescriptorJedecId",
-               [](SimConfig &S) { S.NoDescriptor = true; },
-               0,
-               false,
-               CYCLE_JEDEC_ID,
-               0,
-               3,
-               false});
+  C.push_back({"NoDescriptorRead", [](SimConfig &S) { S.NoDescriptor = true; }, 0, false,
+               CYCLE_READ, 0x800000, 64, false});
+  C.push_back({"NoDescriptorWrite", [](SimConfig &S) { S.NoDescriptor = true; }, 0, true,
+               CYCLE_WRITE, 0x800000, 64, false});
+  C.push_back({"NoDescriptorJedecId", [](SimConfig &S) { S.NoDescriptor = true; }, 0, false,
+               CYCLE_JEDEC_ID, 0, 3, false});
   C.push_back({"ReadRunningPastFlashEnd", {}, {}, false, CYCLE_READ, 0xFFFFC8, 64, false});
   C.push_back({"EraseBeyondFlash", {}, {}, true, CYCLE_ERASE_4K, 0x1000000, 1, false});
   C.push_back({"WriteBeyondFlash", {}, {}, true, CYCLE_WRITE, 0x1800000, 16, false});
   C.push_back({"ReservedCycleType", {}, {}, true, 0x1, 0x800000, 64, false});
-  C.push_back({"LockedDescriptorWriteToMe",
-               [](SimConfig &S) { S.LockedDescriptor = true; },
-               0,
-               true,
-               CYCLE_WRITE,
-               0x2000,
-               64,
-               true});
-  C.push_back({"LockedDescriptorEraseOfDescriptor",
-               [](SimConfig &S) { S.LockedDescriptor = true; },
-               0,
-               true,
-               CYCLE_ERASE_4K,
-               0x0,
-               1,
-               true});
-  C.push_back({"FrapReadOfMeRegionWithoutGrant",
-               {},
-               0x00A00B00,
-               false,
-               CYCLE_READ,
-               0x7FFFF8,
-               16,
-               true});
+  C.push_back({"LockedDescriptorWriteToMe", [](SimConfig &S) { S.LockedDescriptor = true; }, 0,
+               true, CYCLE_WRITE, 0x2000, 64, true});
+  C.push_back({"LockedDescriptorEraseOfDescriptor", [](SimConfig &S) { S.LockedDescriptor = true; },
+               0, true, CYCLE_ERASE_4K, 0x0, 1, true});
+  C.push_back(
+      {"FrapReadOfMeRegionWithoutGrant", {}, 0x00A00B00, false, CYCLE_READ, 0x7FFFF8, 16, true});
   C.push_back({"ProtectedRangeWrite",
                [](SimConfig &S) {
                  S.Protect[0] = {0x900000, 0x90FFFF};
                  S.ProtectCount = 1;
                },
-               0,
-               true,
-               CYCLE_WRITE,
-               0x90FFC0,
-               64,
-               true});
+               0, true, CYCLE_WRITE, 0x90FFC0, 64, true});
   C.push_back({"ProtectedRangeErase64k",
                [](SimConfig &S) {
                  S.Protect[0] = {0x905000, 0x905FFF};
                  S.ProtectCount = 1;
                },
-               0,
-               true,
-               CYCLE_ERASE_64K,
-               0x900000,
-               1,
-               true});
+               0, true, CYCLE_ERASE_64K, 0x900000, 1, true});
   C.push_back({"ReadProtectedRangeRead",
                [](SimConfig &S) {
                  S.ProtectRead[0] = {0x900000, 0x900FFF};
                  S.ProtectReadCount = 1;
                },
-               0,
-               false,
-               CYCLE_READ,
-               0x8FFFF8,
-               16,
-               true});
+               0, false, CYCLE_READ, 0x8FFFF8, 16, true});
   C.push_back({"BiosWriteWithBioswClear", {}, {}, false, CYCLE_WRITE, 0x800000, 64, true});
   C.push_back({"BiosEraseWithBioswClear", {}, {}, false, CYCLE_ERASE_64K, 0xFF0000, 1, true});
-  C.push_back({"BiosWriteWithEiss",
-               [](SimConfig &S) { S.Eiss = true; },
-               0,
-               true,
-               CYCLE_WRITE,
-               0x800000,
-               64,
-               true});
-  C.push_back({"BiosEraseWithEiss",
-               [](SimConfig &S) { S.Eiss = true; },
-               0,
-               true,
-               CYCLE_ERASE_4K,
-               0x801000,
-               1,
-               true});
+  C.push_back({"BiosWriteWithEiss", [](SimConfig &S) { S.Eiss = true; }, 0, true, CYCLE_WRITE,
+               0x800000, 64, true});
+  C.push_back({"BiosEraseWithEiss", [](SimConfig &S) { S.Eiss = true; }, 0, true, CYCLE_ERASE_4K,
+               0x801000, 1, true});
   // M25PE80 has a 256-byte page erase, no 4 KiB erase: firmware leaves EO_4K invalid.
   C.push_back({"Erase4kNotValidInVscc",
-               [](SimConfig &S) { S.ChipIndex = SimFindChipByName("M25PE80"); },
-               0,
-               true,
-               CYCLE_ERASE_4K,
-               0x80000,
-               1,
-               false});
+               [](SimConfig &S) { S.ChipIndex = SimFindChipByName("M25PE80"); }, 0, true,
+               CYCLE_ERASE_4K, 0x80000, 1, false});
   C.push_back({"Erase4kNotValidOn64kOnlyPart",
-               [](SimConfig &S) { S.ChipIndex = SimFindChipByName("N25Q128A13"); },
-               0,
-               true,
-               CYCLE_ERASE_4K,
-               0x800000,
-               1,
-               false});
+               [](SimConfig &S) { S.ChipIndex = SimFindChipByName("N25Q128A13"); }, 0, true,
+               CYCLE_ERASE_4K, 0x800000, 1, false});
   C.push_back({"Erase64kNotValidOnPartWithout64kErase",
-               [](SimConfig &S) { S.ChipIndex = SimFindChipByName("25LF040A"); },
-               0,
-               true,
-               CYCLE_ERASE_64K,
-               0x40000,
-               1,
-               false});
+               [](SimConfig &S) { S.ChipIndex = SimFindChipByName("25LF040A"); }, 0, true,
+               CYCLE_ERASE_64K, 0x40000, 1, false});
   return C;
 }
 
