@@ -1,27 +1,46 @@
 #include "app/flash_bringup.h"
 
-#include "base/acpi_tables.h"
-#include "flash/hw_access.h"
 #include "flash/part_table.h"
+#include "flash/pch_generation.h"
 #include "flash/spi_hwseq.h"
 #include "shell/console.h"
 
-BOOLEAN BringUpFlashLayer(EFI_STATUS *Status) {
-  // Every hardware location is fixed to where this chipset family decodes it.
-  // Where firmware mapped PCI configuration space elsewhere, the fixed addresses
-  // reach some other device: refuse before the first access.
-  UINT64 EcamBase = 0;
-  if (AcpiFindEcamBase(&EcamBase) == EFI_SUCCESS && EcamBase != PCIE_ECAM_BASE) {
-    ConsolePrint("Error. PCI configuration space is at 0x%lx, not at 0xE0000000.\r\n", EcamBase);
-    *Status = EFI_UNSUPPORTED;
-    return FALSE;
+namespace {
+
+// Messages for a platform the identification refuses; each follows configuration
+// reads only, so nothing was changed.
+VOID ReportRefusal(PchVerdict Verdict) {
+  switch (Verdict) {
+    case PchNoController:
+      ConsolePrint("Error. SPI flash controller not found.\r\n");
+      return;
+    case PchUnsupportedController:
+      ConsolePrint(
+          "Error. No supported SPI flash controller at 0:31.5 (vendor 0x%04X, device 0x%04X). "
+          "Nothing was changed.\r\n",
+          PchPlatform.SpiVendorId, PchPlatform.SpiDeviceId);
+      return;
+    case PchAcpiBaseAmbiguous:
+      ConsolePrint(
+          "Error. The ACPI I/O base is ambiguous (FADT 0x%x, PMC 0x%x). Nothing was changed.\r\n",
+          PchPlatform.FadtAcpiBase, PchPlatform.PmcAcpiBase);
+      return;
+    case PchAcpiBaseUnknown:
+      ConsolePrint("Error. The ACPI I/O base is unknown. Nothing was changed.\r\n");
+      return;
+    case PchSupported:
+      return;
   }
-  // On another platform nothing answers at 0:31.5 or the function has no memory
-  // base: every fixed address the flash layer uses would then reach something
-  // else. The vendor and device IDs are not consulted, as boards often hide them
-  // while the controller works.
-  if (!SpiControllerPresent()) {
-    ConsolePrint("Error. SPI flash controller not found.\r\n");
+}
+
+}  // namespace
+
+BOOLEAN BringUpFlashLayer(EFI_STATUS *Status) {
+  // Every generation puts something else at the fixed places of another one: the
+  // platform is identified from configuration reads before anything is written.
+  PchVerdict Verdict = PchIdentifyPlatform();
+  if (Verdict != PchSupported) {
+    ReportRefusal(Verdict);
     *Status = EFI_UNSUPPORTED;
     return FALSE;
   }

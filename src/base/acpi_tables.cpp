@@ -1,4 +1,4 @@
-// Walking RSDP -> XSDT -> MCFG. The tables are firmware data, not trusted beyond
+// Walking RSDP -> XSDT -> MCFG and FADT. The tables are firmware data, not trusted beyond
 // their signatures and lengths: every member is copied out (the tables give no
 // alignment), and a length outside sane bounds ends the walk.
 #include "base/acpi_tables.h"
@@ -11,6 +11,7 @@ namespace {
 // No table this walk reads is anywhere near this long; a larger length is garbage.
 constexpr UINT32 ACPI_TABLE_MAX_BYTES = 0x100000;
 constexpr UINT8 ACPI_RSDP_REVISION_XSDT = 2;
+constexpr UINT64 ACPI_IO_PORT_MAX = 0xFFFF;
 
 const VOID *AcpiRsdp() {
   EFI_GUID Acpi20 = EFI_ACPI_20_TABLE_GUID;
@@ -53,8 +54,8 @@ UINT64 XsdtAddress() {
   return Pointer.XsdtAddress;
 }
 
-// The MCFG among the XSDT's entries; 0 when there is none.
-UINT64 FindMcfg(UINT64 Xsdt) {
+// The first table of that signature among the XSDT's entries; 0 when there is none.
+UINT64 FindTable(UINT64 Xsdt, const CHAR8 *Signature, UINT32 MinimumLength) {
   ACPI_DESCRIPTION_HEADER Header;
   if (!ReadTableHeader(Xsdt, "XSDT", ACPI_XSDT_ENTRIES_OFFSET, &Header)) {
     return 0;
@@ -67,17 +68,55 @@ UINT64 FindMcfg(UINT64 Xsdt) {
         reinterpret_cast<const VOID *>(Xsdt + ACPI_XSDT_ENTRIES_OFFSET + Index * sizeof(UINT64)),
         sizeof(Entry));
     ACPI_DESCRIPTION_HEADER Table;
-    if (ReadTableHeader(Entry, "MCFG", ACPI_MCFG_ALLOCATIONS_OFFSET, &Table)) {
+    if (ReadTableHeader(Entry, Signature, MinimumLength, &Table)) {
       return Entry;
     }
   }
   return 0;
 }
 
+// The 16-bit I/O port a FADT member gives; 0 when it gives none.
+UINT16 IoPort(UINT64 Value) { return Value <= ACPI_IO_PORT_MAX ? static_cast<UINT16>(Value) : 0; }
+
+UINT32 ReadMember32(UINT64 Table, UINT32 Offset) {
+  UINT32 Value = 0;
+  MemCopy(&Value, reinterpret_cast<const VOID *>(Table + Offset), sizeof(Value));
+  return Value;
+}
+
+// An extended block that names a system I/O port; 0 where the table is too short
+// to hold it or it names memory.
+UINT16 ExtendedIoPort(UINT64 Fadt, UINT32 Length, UINT32 Offset) {
+  if (Length < Offset + sizeof(ACPI_GENERIC_ADDRESS)) {
+    return 0;
+  }
+  ACPI_GENERIC_ADDRESS Block;
+  MemCopy(&Block, reinterpret_cast<const VOID *>(Fadt + Offset), sizeof(Block));
+  return Block.AddressSpaceId == ACPI_ADDRESS_SPACE_SYSTEM_IO ? IoPort(Block.Address) : 0;
+}
+
 }  // namespace
 
+EFI_STATUS AcpiFindPmBlocks(UINT16 *Pm1aEvent, UINT16 *PmTimer) {
+  constexpr UINT32 MinimumLength = ACPI_FADT_PM_TMR_BLK_OFFSET + sizeof(UINT32);
+  UINT64 Fadt = FindTable(XsdtAddress(), "FACP", MinimumLength);
+  ACPI_DESCRIPTION_HEADER Header;
+  if (!ReadTableHeader(Fadt, "FACP", MinimumLength, &Header)) {
+    return EFI_NOT_FOUND;
+  }
+  *Pm1aEvent = ExtendedIoPort(Fadt, Header.Length, ACPI_FADT_X_PM1A_EVT_BLK_OFFSET);
+  if (*Pm1aEvent == 0) {
+    *Pm1aEvent = IoPort(ReadMember32(Fadt, ACPI_FADT_PM1A_EVT_BLK_OFFSET));
+  }
+  *PmTimer = ExtendedIoPort(Fadt, Header.Length, ACPI_FADT_X_PM_TMR_BLK_OFFSET);
+  if (*PmTimer == 0) {
+    *PmTimer = IoPort(ReadMember32(Fadt, ACPI_FADT_PM_TMR_BLK_OFFSET));
+  }
+  return EFI_SUCCESS;
+}
+
 EFI_STATUS AcpiFindEcamBase(UINT64 *Base) {
-  UINT64 Mcfg = FindMcfg(XsdtAddress());
+  UINT64 Mcfg = FindTable(XsdtAddress(), "MCFG", ACPI_MCFG_ALLOCATIONS_OFFSET);
   ACPI_DESCRIPTION_HEADER Header;
   if (!ReadTableHeader(Mcfg, "MCFG", ACPI_MCFG_ALLOCATIONS_OFFSET, &Header)) {
     return EFI_NOT_FOUND;

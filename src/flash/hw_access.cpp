@@ -76,9 +76,19 @@ UINT32 RegAndOr32(UINT64 Address, UINT32 AndMask, UINT32 OrMask) {
   return RegWrite32(Address, (RegRead32(Address) & AndMask) | OrMask);
 }
 
+namespace {
+
+UINT64 EcamBase = PCIE_ECAM_BASE;
+
+}  // namespace
+
+VOID PcieSetEcamBase(UINT64 Base) { EcamBase = Base; }
+
+UINT64 PcieEcamBase() { return EcamBase; }
+
 UINT64 PcieConfigAddress(UINT32 Bus, UINT32 Device, UINT32 Function) {
   // Each term in 32 bits, as the ECAM layout defines them; no range test.
-  return PCIE_ECAM_BASE + static_cast<UINT64>(Bus << 20) + static_cast<UINT64>(Device << 15) +
+  return EcamBase + static_cast<UINT64>(Bus << 20) + static_cast<UINT64>(Device << 15) +
          static_cast<UINT64>(Function << 12);
 }
 
@@ -103,7 +113,9 @@ VOID StallDelay(UINT64 Microseconds) {
 
 }  // namespace
 
-EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase) {
+EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase) { return GetPmcAcpiIoBase(PMC_ABASE, AcpiIoBase); }
+
+EFI_STATUS GetPmcAcpiIoBase(UINT32 AbaseRegister, UINT16 *AcpiIoBase) {
   if (AcpiIoBase == nullptr) {
     return EFI_INVALID_PARAMETER;
   }
@@ -111,10 +123,12 @@ EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase) {
   if (RegRead16(Pmc + PMC_VENDOR_ID) == PMC_VENDOR_ID_ABSENT) {
     return EFI_UNSUPPORTED;  // no device answers at 0:31.2
   }
-  *AcpiIoBase = static_cast<UINT16>(RegRead16(Pmc + PMC_ABASE) & PMC_ABASE_MASK);
+  *AcpiIoBase = static_cast<UINT16>(RegRead16(Pmc + AbaseRegister) & PMC_ABASE_MASK);
   PmTimerStopped = FALSE;
   return EFI_SUCCESS;
 }
+
+VOID PmTimerReset() { PmTimerStopped = FALSE; }
 
 VOID PmTimerDelay(UINT16 AcpiIoBase, UINT64 Microseconds) {
   if (Microseconds == 0) {

@@ -5,7 +5,8 @@
 
 #include "uefi/uefi.h"
 
-// PCIe configuration space is memory-mapped at a fixed base on this platform.
+// Where PCI configuration space is memory-mapped when the firmware's ACPI tables
+// do not say otherwise: the base the 100- to 400-series PCH decode by default.
 constexpr UINT64 PCIE_ECAM_BASE = 0xE0000000;
 
 // Implemented by the back end (direct hardware or the simulated platform).
@@ -36,6 +37,15 @@ UINT16 RegAndOr16(UINT64 Address, UINT16 AndMask, UINT16 OrMask);
 UINT32 RegOr32(UINT64 Address, UINT32 OrMask);
 UINT32 RegAndOr32(UINT64 Address, UINT32 AndMask, UINT32 OrMask);
 
+// The ECAM base every configuration access uses from now on (PCIE_ECAM_BASE until
+// set): where the firmware put configuration space.
+VOID PcieSetEcamBase(UINT64 Base);
+UINT64 PcieEcamBase();
 UINT64 PcieConfigAddress(UINT32 Bus, UINT32 Device, UINT32 Function);
 EFI_STATUS GetAcpiIoBase(UINT16 *AcpiIoBase);
+// The same from the PMC's ABASE register at AbaseRegister, which moved with the
+// generations: EFI_UNSUPPORTED when 0:31.2 does not answer (absent or hidden).
+EFI_STATUS GetPmcAcpiIoBase(UINT32 AbaseRegister, UINT16 *AcpiIoBase);
 VOID PmTimerDelay(UINT16 AcpiIoBase, UINT64 Microseconds);
+// Judges afresh whether the PM timer runs, for an ACPI base learnt anew.
+VOID PmTimerReset();

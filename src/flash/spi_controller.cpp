@@ -9,8 +9,7 @@ SpiControllerStateRecord SpiControllerState = {};
 
 namespace {
 
-// Where BAR0 decodes as far as this layer knows; SpiReadBar0 and SpiAcquireBar
-// are its only writers.
+// Where BAR0 decodes as far as this layer knows; SpiReadBar0 is its only writer.
 UINT32 DecodingBar = 0;
 
 SpiCycleFailureRecord CycleFailure = {};
@@ -22,8 +21,6 @@ UINT16 SmiEnPort() { return static_cast<UINT16>(SpiControllerState.AcpiIoBase + 
 
 BOOLEAN SpiBarUsable(UINT32 Base) { return Base != 0 && Base != SPI_BAR0_MASK; }
 
-BOOLEAN SpiControllerPresent() { return SpiBarUsable(SpiReadBar0()); }
-
 BOOLEAN SpiControllerReady() {
   return SpiControllerState.AcpiIoBase != 0 && SpiBarUsable(DecodingBar);
 }
@@ -34,18 +31,6 @@ UINT32 SpiReadBar0() {
   UINT64 Config = PcieConfigAddress(SPI_PCI_BUS, SPI_PCI_DEVICE, SPI_PCI_FUNCTION);
   DecodingBar = RegRead32(Config + SPI_BAR0) & SPI_BAR0_MASK;
   return DecodingBar;
-}
-
-UINT64 SpiAcquireBar(UINT64 Config) {
-  UINT32 Fixed = SpiControllerState.FixedSpiBar;
-  if ((RegRead32(Config + SPI_BAR0) & SPI_BAR0_MASK) != Fixed) {
-    // Decoding stays off while the base changes.
-    RegAnd8(Config + PCI_COMMAND, static_cast<UINT8>(~PCI_COMMAND_MSE));
-    RegWrite32(Config + SPI_BAR0, Fixed);
-    RegOr8(Config + PCI_COMMAND, PCI_COMMAND_MSE);
-  }
-  DecodingBar = Fixed;
-  return Fixed;
 }
 
 VOID SpiForgetBar() { DecodingBar = 0; }
@@ -60,9 +45,9 @@ EFI_STATUS SpiGetRegionRange(FlashRegion Region, UINT32 *Base, UINT32 *Size) {
     return EFI_SUCCESS;
   }
   if (!SpiControllerReady()) {
-    return EFI_NOT_READY;  // BAR0 must not be programmed on an unknown platform
+    return EFI_NOT_READY;  // no register base to read the region from
   }
-  UINT64 Mmio = SpiAcquireBar(SpiControllerState.SpiPciConfig);
+  UINT64 Mmio = SpiDecodingBar();
   UINT32 Freg = RegRead32(Mmio + FREG0 + FREG_STRIDE * Region);
   if (Freg == FREG_UNUSED) {
     return EFI_DEVICE_ERROR;

@@ -16,7 +16,8 @@ constexpr UINT64 SPI_POLL_DELAY_US = 10;
 
 struct SpiControllerStateRecord {
   UINT64 SpiPciConfig;
-  UINT32 FixedSpiBar;
+  UINT32 FixedSpiBar;  // the register base BAR0 held at set-up
+  UINT8 RegionCount;   // FREG registers the controller has
   UINT16 AcpiIoBase;
   UINT8 RegionReadAccess;
   UINT8 RegionWriteAccess;
@@ -36,21 +37,17 @@ extern SpiControllerStateRecord SpiControllerState;
 // ones (no function answers), either of which would send register accesses into
 // low memory or the memory-mapped BIOS.
 BOOLEAN SpiBarUsable(UINT32 Base);
-// The platform guard: one read of BAR0 of 0:31.5. TRUE when it holds a usable
-// base; nothing else may touch the controller otherwise.
-BOOLEAN SpiControllerPresent();
 
 // TRUE when the set-up learnt an ACPI I/O base and the registers decode at a usable
 // base: without them no cycle may run (the SMI and timer ports and the registers
 // would be whatever answers at fixed low addresses).
 BOOLEAN SpiControllerReady();
 
-// Where the controller's registers decode now. This file is the one owner of that
-// knowledge: SpiReadBar0 learns the base BAR0 holds, SpiAcquireBar moves BAR0 to
-// FixedSpiBar; 0 before BAR0 was read.
+// Where the controller's registers decode: BAR0 as firmware assigned it, which the
+// application never writes (firmware's own SPI driver in SMM keeps using it after
+// the application returns). SpiReadBar0 learns it; 0 before BAR0 was read.
 UINT32 SpiDecodingBar();
 UINT32 SpiReadBar0();
-UINT64 SpiAcquireBar(UINT64 Config);
 // Forgets where the registers decode, for a new run.
 VOID SpiForgetBar();
 

@@ -135,11 +135,17 @@ UINT8 GrantingBits(SpiCycle Cycle) {
   return 0xFF;
 }
 
-// The descriptor regions (bit n: FREGn) that flash-linear First..Last touches.
-// A region is in use when its base is not above its limit.
+// The descriptor regions (bit n: FREGn) that flash-linear First..Last touches,
+// among those FRAP governs. A region is in use when its base is not above its
+// limit. Regions above 7 have no FRAP bits: the controller blocks what it must.
 UINT8 RegionsTouched(UINT64 Mmio, UINT64 First, UINT64 Last) {
   UINT8 Touched = 0;
-  for (UINT32 Region = 0; Region < FREG_COUNT; Region++) {
+  UINT32 Count =
+      SpiControllerState.RegionCount < FREG_COUNT ? FREG_COUNT : SpiControllerState.RegionCount;
+  if (Count > FRAP_REGION_COUNT) {
+    Count = FRAP_REGION_COUNT;
+  }
+  for (UINT32 Region = 0; Region < Count; Region++) {
     UINT32 Freg = RegRead32(Mmio + FREG0 + FREG_STRIDE * Region);
     UINT64 Base = SpiRangeBase(Freg);
     UINT64 Limit = SpiRangeLimit(Freg);
@@ -301,14 +307,14 @@ EFI_STATUS SpiWaitCycleDone(UINT64 Mmio, BOOLEAN CheckError, UINT32 *LastStatus)
 EFI_STATUS SpiSendCycle(FlashRegion Region, SpiCycle Cycle, UINT32 Address, UINT32 ByteCount,
                         UINT8 *Buffer) {
   // Without an ACPI base the SMI port would be 0x30 and the timer port 0x08;
-  // without a BAR0 base there is no controller to move. Nothing is touched.
+  // without a BAR0 base there are no registers. Nothing is touched.
   if (!SpiControllerReady()) {
     return EFI_NOT_READY;
   }
   if (ControllerStuck) {
     return EFI_TIMEOUT;
   }
-  UINT64 Mmio = SpiAcquireBar(SpiControllerState.SpiPciConfig);
+  UINT64 Mmio = SpiDecodingBar();
 
   // SMIs stay off for the whole operation: SMM code may reset BIOSWE or use the
   // controller itself while a cycle runs.

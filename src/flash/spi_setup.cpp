@@ -4,6 +4,7 @@
 #include "flash/flash_descriptor.h"
 #include "flash/flash_geometry.h"
 #include "flash/hw_access.h"
+#include "flash/pch_generation.h"
 #include "flash/regs/descriptor.h"
 #include "flash/regs/spi_mmio.h"
 #include "flash/regs/spi_pci.h"
@@ -101,18 +102,25 @@ EFI_STATUS SpiControllerInit() {
   State = {};
   SpiForgetBar();
   SpiResetStuck();
-  State.FixedSpiBar = SPI_FIXED_BAR;
   State.SpiPciConfig = PcieConfigAddress(SPI_PCI_BUS, SPI_PCI_DEVICE, SPI_PCI_FUNCTION);
+  State.RegionCount = static_cast<UINT8>(PchRegionCount());
 
-  GetAcpiIoBase(&State.AcpiIoBase);
+  // The identification learnt the base from the firmware's FADT or the PMC;
+  // without it only a visible PMC can give it.
+  if (PchPlatform.Identified) {
+    State.AcpiIoBase = PchPlatform.AcpiIoBase;
+  } else {
+    GetAcpiIoBase(&State.AcpiIoBase);
+  }
   if (State.AcpiIoBase == 0) {
     return EFI_UNSUPPORTED;
   }
-  // Set-up reads the controller where BAR0 decodes now; BAR0 is not moved here.
+  // The registers are used where firmware put them, for the whole run.
   UINT32 Base = SpiReadBar0();
   if (!SpiBarUsable(Base)) {
     return EFI_UNSUPPORTED;
   }
+  State.FixedSpiBar = Base;
   if (!DescriptorValid(Base)) {
     return EFI_UNSUPPORTED;
   }

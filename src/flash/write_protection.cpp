@@ -16,25 +16,56 @@ constexpr UINT64 FlashLinearSpace = static_cast<UINT64>(FADDR_MASK) + 1;
 constexpr const CHAR8 *RangeRegisterName[PR_COUNT + 1] = {"PR0", "PR1", "PR2",
                                                           "PR3", "PR4", "GPR0"};
 constexpr UINT32 BiosRegion = 1;  // FREG1
-constexpr const CHAR8 *RegionName[FREG_COUNT] = {"descriptor", "BIOS",          "ME",
-                                                 "GbE",        "platform data", "region 5"};
+constexpr const CHAR8 *RegionName[FREG_MAX_COUNT] = {
+    "descriptor", "BIOS",     "ME",       "GbE",      "platform data", "region 5",
+    "region 6",   "region 7", "region 8", "region 9", "region 10",     "region 11"};
+
+UINT32 RegionCount() {
+  UINT32 Count = SpiControllerState.RegionCount;
+  return Count == 0 || Count > FREG_MAX_COUNT ? FREG_COUNT : Count;
+}
+
+// FREGn as the controller holds it. FREG0..FREG5 through the region lookup, which
+// knows the mark of an unused region; the rest directly.
+EFI_STATUS ReadRegion(UINT32 Region, UINT32 *Base, UINT32 *Size) {
+  if (Region < FREG_COUNT) {
+    return SpiGetRegionRange(Region, Base, Size);
+  }
+  UINT64 Mmio = SpiDecodingBar();
+  if (!SpiBarUsable(static_cast<UINT32>(Mmio))) {
+    return EFI_NOT_READY;
+  }
+  UINT32 Freg = RegRead32(Mmio + FREG0 + FREG_STRIDE * Region);
+  if (Freg == FREG_UNUSED) {
+    return EFI_DEVICE_ERROR;
+  }
+  UINT64 RegionBase = SpiRangeBase(Freg);
+  *Base = static_cast<UINT32>(RegionBase);
+  *Size = static_cast<UINT32>(SpiRangeLimit(Freg) + 1 - RegionBase);
+  return EFI_SUCCESS;
+}
+
+// Regions 0..7 by their FRAP write bits; nothing above can be known writable.
+BOOLEAN RegionWritable(const WriteProtectionMap *Map, UINT32 Region) {
+  return Region < FRAP_REGION_COUNT && (Map->RegionWriteAccess & (1U << Region)) != 0;
+}
 
 BOOLEAN Overlaps(const FlashLinearRange &Range, UINT64 Base, UINT64 Limit) {
   return Base <= Range.Limit && Range.Base <= Limit;
 }
 
 VOID ReadDescriptorRegions(WriteProtectionMap *Map) {
-  for (UINT32 Region = 0; Region < FREG_COUNT; Region++) {
+  for (UINT32 Region = 0; Region < RegionCount(); Region++) {
     UINT32 Base = 0;
     UINT32 Size = 0;
-    if (EFI_ERROR(SpiGetRegionRange(Region, &Base, &Size)) || Size == 0) {
+    if (EFI_ERROR(ReadRegion(Region, &Base, &Size)) || Size == 0) {
       continue;
     }
     // A base above the limit marks an unused region; its computed size wraps.
     if (static_cast<UINT64>(Base) + Size > FlashLinearSpace) {
       continue;
     }
-    Map->RegionsInUse |= static_cast<UINT8>(1U << Region);
+    Map->RegionsInUse |= static_cast<UINT16>(1U << Region);
     Map->Region[Region].Base = Base;
     Map->Region[Region].Limit = static_cast<UINT64>(Base) + Size - 1;
   }
@@ -150,10 +181,9 @@ BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64
     }
   }
   if (Map->CheckRegions) {
-    for (UINT32 Region = 0; Region < FREG_COUNT; Region++) {
+    for (UINT32 Region = 0; Region < FREG_MAX_COUNT; Region++) {
       BOOLEAN InUse = (Map->RegionsInUse & (1U << Region)) != 0;
-      BOOLEAN Writable = (Map->RegionWriteAccess & (1U << Region)) != 0;
-      if (InUse && !Writable && Overlaps(Map->Region[Region], Base, Limit)) {
+      if (InUse && !RegionWritable(Map, Region) && Overlaps(Map->Region[Region], Base, Limit)) {
         Cause->Protector = RegionName[Region];
         return FALSE;
       }
@@ -163,7 +193,7 @@ BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64
     // The descriptor gives the host no writes beyond the BIOS region: the region
     // the range reaches into is what keeps it.
     Cause->Protector = RegionName[BiosRegion];
-    for (UINT32 Region = 0; Region < FREG_COUNT; Region++) {
+    for (UINT32 Region = 0; Region < FREG_MAX_COUNT; Region++) {
       BOOLEAN InUse = (Map->RegionsInUse & (1U << Region)) != 0;
       if (InUse && Region != BiosRegion && Overlaps(Map->Region[Region], Base, Limit)) {
         Cause->Protector = RegionName[Region];

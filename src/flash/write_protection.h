@@ -15,8 +15,8 @@ struct FlashLinearRange {  // inclusive bounds
 struct WriteProtectionMap {
   BOOLEAN CheckRegions;     // descriptor mode: FRAP BRWA governs the regions
   UINT8 RegionWriteAccess;  // FRAP BRWA as the controller holds it now
-  UINT8 RegionsInUse;       // bit n: FREGn describes a region
-  FlashLinearRange Region[FREG_COUNT];
+  UINT16 RegionsInUse;      // bit n: FREGn describes a region
+  FlashLinearRange Region[FREG_MAX_COUNT];
   UINT32 ProtectedCount;  // PRn and GPR0 with WPE set
   FlashLinearRange Protected[PR_COUNT + 1];
   const CHAR8 *ProtectedBy[PR_COUNT + 1];  // "PR0".."PR4", "GPR0"
@@ -24,7 +24,8 @@ struct WriteProtectionMap {
 
 // Why a range may not be written: its first byte, flash-linear, and what protects
 // it: the register ("PR0".."PR4", "GPR0") or the descriptor region ("descriptor",
-// "BIOS", "ME", "GbE", "platform data", "region N").
+// "BIOS", "ME", "GbE", "platform data", "region N"). A region above 7 in use
+// protects its blocks: FRAP says nothing of the host's access to it.
 struct WriteProtectionCause {
   UINT64 FlashLinear;
   const CHAR8 *Protector;

@@ -57,4 +57,25 @@ struct ACPI_MCFG_ALLOCATION {
 static_assert(sizeof(ACPI_MCFG_ALLOCATION) == 16);
 static_assert(offsetof(ACPI_MCFG_ALLOCATION, PciSegment) == 8);
 
+// A Generic Address Structure, as the FADT's extended blocks give them.
+struct ACPI_GENERIC_ADDRESS {
+  UINT8 AddressSpaceId;  // ACPI_ADDRESS_SPACE_SYSTEM_IO for the PM blocks of a PCH
+  UINT8 RegisterBitWidth;
+  UINT8 RegisterBitOffset;
+  UINT8 AccessSize;
+  UINT64 Address;
+};
+static_assert(sizeof(ACPI_GENERIC_ADDRESS) == 12);
+constexpr UINT8 ACPI_ADDRESS_SPACE_SYSTEM_IO = 1;
+
+// The FADT (signature "FACP"): only the power-management block members this
+// application reads. The 32-bit blocks are I/O port numbers; the extended ones
+// (ACPI 2.0 on) exist when Length reaches past them.
+constexpr UINT32 ACPI_FADT_PM1A_EVT_BLK_OFFSET = 56;
+constexpr UINT32 ACPI_FADT_PM_TMR_BLK_OFFSET = 76;
+constexpr UINT32 ACPI_FADT_X_PM1A_EVT_BLK_OFFSET = 148;
+constexpr UINT32 ACPI_FADT_X_PM_TMR_BLK_OFFSET = 208;
+// The ACPI 2.0 FADT ends after X_GPE1_BLK.
+constexpr UINT32 ACPI_FADT_REVISION_2_LENGTH = 244;
+
 #pragma pack(pop)

@@ -11,6 +11,9 @@ constexpr UINT32 SPI_PCI_FUNCTION = 5;
 constexpr UINT32 PCI_COMMAND = 0x04;
 constexpr UINT8 PCI_COMMAND_MSE = 1u << 1;  // memory space enable
 
+// Serial bus controller, "other": what the SPI controller answers in its class code.
+constexpr UINT32 SPI_CLASS_CODE = 0x0C8000;
+
 constexpr UINT32 SPI_BAR0 = 0x10;
 constexpr UINT32 SPI_BAR0_MASK = 0xFFFFF000;  // base bits 31:12; 4 KiB of registers
 
@@ -21,6 +24,3 @@ constexpr UINT32 BIOS_CONTROL_SRC_SHIFT = 2;
 constexpr UINT8 BIOS_CONTROL_SRC_MASK = 0x3u << BIOS_CONTROL_SRC_SHIFT;
 constexpr UINT8 BIOS_CONTROL_SRC_NO_PREFETCH_NO_CACHE = 0x1u << BIOS_CONTROL_SRC_SHIFT;
 constexpr UINT8 BIOS_CONTROL_EISS = 1u << 5;  // BIOS writes only from SMM
-
-// Where the flash operations make the controller's registers decode.
-constexpr UINT32 SPI_FIXED_BAR = 0xFE010000;
