@@ -45,6 +45,9 @@ struct HostFirmwareConfig {
   // whose one allocation gives this ECAM base for segment 0, buses 0-255. None: no
   // ACPI entry at all. The default is where the simulated platform decodes ECAM.
   std::optional<uint64_t> McfgBase = SIM_DEFAULT_MCFG_BASE;
+  // A FADT in the same tables, giving this ACPI I/O base (PM1a_EVT_BLK, and
+  // PM_TMR_BLK 8 above). The ACPI entry exists when either table does.
+  std::optional<uint16_t> FadtBase = SIM_DEFAULT_FADT_BASE;
 
   bool ReadOnlyVolume = false;
   std::optional<uint64_t> VolumeBytes;  // capacity of the volume; writes past it fail

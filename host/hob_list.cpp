@@ -92,8 +92,9 @@ void InstallConfigurationTables(HostFirmware::Impl &Model) {
     Model.ConfigurationTables.push_back(
         EFI_CONFIGURATION_TABLE{EFI_HOB_LIST_GUID, Model.HobStorage.data()});
   }
-  if (Model.Config.McfgBase) {
+  if (Model.Config.McfgBase || Model.Config.FadtBase) {
     Model.ConfigurationTables.push_back(EFI_CONFIGURATION_TABLE{
-        EFI_ACPI_20_TABLE_GUID, BuildAcpiTables(Model, *Model.Config.McfgBase)});
+        EFI_ACPI_20_TABLE_GUID,
+        BuildAcpiTables(Model, Model.Config.McfgBase, Model.Config.FadtBase)});
   }
 }

@@ -90,7 +90,7 @@ struct HostFirmware::Impl {
   // Configuration table and the HOB list behind it (8-byte aligned storage).
   std::vector<EFI_CONFIGURATION_TABLE> ConfigurationTables;
   std::vector<uint64_t> HobStorage;
-  std::vector<uint64_t> AcpiStorage;  // RSDP, XSDT, SSDT and MCFG, one after the other
+  std::vector<uint64_t> AcpiStorage;  // RSDP, XSDT, FADT, SSDT and MCFG
   uint64_t UnrelatedTable[4] = {};
 
   // Pool: every live allocation and its size.
@@ -144,8 +144,10 @@ void *ModelPoolTake(HostFirmware::Impl &Model, size_t Size);
 void InstallBootServices(HostFirmware::Impl &Model);
 void InstallRuntimeServices(HostFirmware::Impl &Model);
 void InstallConfigurationTables(HostFirmware::Impl &Model);
-// Lays out the ACPI tables for Config.McfgBase in AcpiStorage; returns the RSDP.
-void *BuildAcpiTables(HostFirmware::Impl &Model, uint64_t McfgBase);
+// Lays out the ACPI tables for Config.McfgBase and Config.FadtBase (each table only
+// when given) in AcpiStorage; returns the RSDP.
+void *BuildAcpiTables(HostFirmware::Impl &Model, std::optional<uint64_t> McfgBase,
+                      std::optional<uint16_t> FadtBase);
 void InstallShellProtocol(HostFirmware::Impl &Model);
 void CloseAllShellFiles(HostFirmware::Impl &Model);
 void ReleasePool(HostFirmware::Impl &Model);

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "flash/part_table.h"
+#include "flash/pch_generation.h"
 #include "host/firmware_model.h"
 #include "host/report.h"
 #include "host/sim_options.h"
@@ -104,6 +105,10 @@ int main(int Argc, char **Argv) {
   Summary.StatusText = FormattedStatusText(Summary.Status);
   Summary.FlashPart = SelectedPart();
   Summary.DescriptorMode = BiosWindow.DescriptorMode != FALSE;
+  if (PchPlatform.Identified) {
+    Summary.Pch = PchPlatform.Generation->Name;
+    Summary.AcpiIoBase = PchPlatform.AcpiIoBase;
+  }
   CollectPlatformSummary(Platform, &Summary);
 
   std::fwrite(Summary.Console.data(), 1, Summary.Console.size(), stdout);

@@ -119,6 +119,14 @@ nlohmann::json ReportJson(const SimRunSummary &Summary) {
     Report["flash_part"] = nullptr;
   }
   Report["descriptor_mode"] = Summary.DescriptorMode;
+  Report["pch"] = Summary.Pch ? nlohmann::json(*Summary.Pch) : nlohmann::json(nullptr);
+  if (Summary.AcpiIoBase) {
+    char Text[16];
+    std::snprintf(Text, sizeof(Text), "0x%" PRIX16, *Summary.AcpiIoBase);
+    Report["acpi_io_base"] = Text;
+  } else {
+    Report["acpi_io_base"] = nullptr;
+  }
   Report["cycles"] = {
       {"read", Summary.HwCycles[SimCycleRead]},
       {"write", Summary.HwCycles[SimCycleWrite]},
@@ -168,6 +176,13 @@ std::string SummaryText(const SimRunSummary &Summary) {
                   Summary.DescriptorMode ? ", descriptor mode" : ", software sequencing");
   } else {
     std::snprintf(Line, sizeof(Line), "flash part: none selected\n");
+  }
+  Text += Line;
+  if (Summary.Pch && Summary.AcpiIoBase) {
+    std::snprintf(Line, sizeof(Line), "pch: %s, ACPI I/O base 0x%" PRIX16 "\n",
+                  Summary.Pch->c_str(), *Summary.AcpiIoBase);
+  } else {
+    std::snprintf(Line, sizeof(Line), "pch: none identified\n");
   }
   Text += Line;
   const uint64_t *C = Summary.HwCycles;

@@ -33,6 +33,8 @@ struct SimRunSummary {
   std::string Console;                       // UTF-8
   std::optional<FlashPartChoice> FlashPart;  // none when no row was accepted
   bool DescriptorMode = false;
+  std::optional<std::string> Pch;      // the generation the application identified
+  std::optional<uint16_t> AcpiIoBase;  // the ACPI I/O base it used
   uint64_t HwCycles[SimCycleTypeCount] = {};
   uint64_t SwCycles = 0;
   std::vector<FlashByteRange> Erased;      // merged

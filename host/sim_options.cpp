@@ -162,6 +162,8 @@ void ConvertOptions(const RawOptions &Raw, SimOptions *Options) {
   std::memcpy(&Options->Platform, &Settings.Platform, sizeof(SimConfig));
   Options->Firmware.McfgBase.reset();
   if (Settings.McfgPresent) Options->Firmware.McfgBase = Settings.McfgBase;
+  Options->Firmware.FadtBase.reset();
+  if (Settings.FadtPresent) Options->Firmware.FadtBase = Settings.FadtBase;
 }
 
 void ReadFlashFile(SimOptions *Options) {

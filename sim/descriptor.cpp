@@ -96,6 +96,11 @@ void WriteDescriptor(const SimConfig *Config, uint8_t *Image, uint32_t Total) {
   Put32(Image, GEN_FRBA + 0, RegionValue(0, SIM_DESCRIPTOR_SIZE - 1));
   Put32(Image, GEN_FRBA + 4, RegionValue(Half, Total - 1));
   Put32(Image, GEN_FRBA + 8, RegionValue(SIM_DESCRIPTOR_SIZE, Half - 1));
+  for (uint32_t Region = 0; Region < SIM_MAX_REGIONS; Region++) {
+    if ((Config->RegionsGiven & (1u << Region)) == 0) continue;
+    Put32(Image, GEN_FRBA + 4 * Region,
+          RegionValue(Config->Region[Region].Base, Config->Region[Region].Limit));
+  }
 
   for (uint32_t Master = 0; Master < GEN_MASTER_COUNT; Master++) {
     Put32(Image, GEN_FMBA + 4 * Master, Config->LockedDescriptor ? 0 : FLMSTR_ALL_REGIONS);

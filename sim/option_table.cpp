@@ -10,6 +10,7 @@ constexpr uint64_t MAX_UINT64 = ~0ull;
 constexpr uint64_t MAX_FLASH_LINEAR = (1ull << 27) - 1;
 
 constexpr const char *kMcfgKeywords[] = {"none", nullptr};
+constexpr uint64_t MAX_IO_PORT = 0xFFFF;
 constexpr const char *kFullFlashPrepareKeywords[] = {"success", "absent", nullptr};
 // In the order of the host's shell operations (ShellFileOp).
 constexpr const char *kFileOperations[] = {"open", "create", "read", "write", "size", nullptr};
@@ -99,8 +100,45 @@ constexpr SimOptionRow kRows[] = {
            if (S->McfgPresent) S->McfgBase = V.Number;
          },
      .Help = "HEX|none: the ACPI 2.0 tables (RSDP, XSDT, MCFG) give HEX as the ECAM base of "
-             "segment 0, buses 0-255; none: no ACPI tables (default: an MCFG at E0000000, where "
-             "the simulated platform decodes it)"},
+             "segment 0, buses 0-255; none: no MCFG, and no ACPI tables at all without a FADT "
+             "(default: an MCFG where the simulated platform decodes ECAM, E0000000 on spt)"},
+    {.Name = "--fadt",
+     .Form = SimFormKeywordOrHex,
+     .Max = MAX_IO_PORT,
+     .Keywords = kMcfgKeywords,
+     .Expected = "a hexadecimal I/O port up to 0xFFFF or 'none'",
+     .Set =
+         [](Settings *S, const Value &V) {
+           S->FadtPresent = V.Choice < 0;
+           if (S->FadtPresent) S->FadtBase = uint16_t(V.Number);
+         },
+     .Help = "HEX|none: the ACPI tables hold a FADT whose PM1a_EVT_BLK is HEX and PM_TMR_BLK "
+             "HEX + 8; none: no FADT (default: 1800, where the simulated PMC decodes)"},
+    {.Name = "--pch",
+     .Form = SimFormPch,
+     .Preset = true,
+     .Set =
+         [](Settings *S, const Value &V) {
+           SimConfigPch(&S->Platform, V.Choice);
+           S->McfgBase = S->Platform.EcamBase;
+         },
+     .Help = "NAME: the PCH generation: spt (100-series, default), kbp, cnp, cmp, icp (495), "
+             "tgp, adp, rpl, mtl (800-series), lbg (C620), or lpt (8-series, SATA at 0:31.5) and "
+             "apl (Apollo Lake, nothing at 0:31.5); sets the IDs on bus 0 device 31, whether the "
+             "PMC is hidden, the ECAM base and the MCFG saying so, and the FREG count"},
+    {.Name = "--hide-spi-ids",
+     .Flag = &SimConfig::HideSpiIds,
+     .Help = "0:31.5's vendor and device ID read all ones (BIOS_CONTROL.OSFH)"},
+    {.Name = "--region",
+     .Form = SimFormRegion,
+     .Repeats = true,
+     .Set =
+         [](Settings *S, const Value &V) {
+           S->Platform.Region[V.Choice] = V.Range;
+           S->Platform.RegionsGiven |= 1u << V.Choice;
+         },
+     .Help = "N:BASE:LIMIT: descriptor region N (up to the generation's region count) at these "
+             "flash-linear bounds (hex, inclusive); may repeat"},
     {.Name = "--chip",
      .Form = SimFormChip,
      .Set = [](Settings *S, const Value &V) { S->Platform.ChipIndex = V.Choice; },
@@ -143,7 +181,10 @@ constexpr SimOptionRow kRows[] = {
      .Set = [](Settings *S, const Value &V) { S->Platform.Bar0 = uint32_t(V.Number); },
      .Help = "HEX: base BAR0 of 0:31.5 holds at power-on (0: none)"},
     {.Name = "--no-spi", .Flag = &SimConfig::NoSpi, .Help = "0:31.5 reads all ones"},
-    {.Name = "--no-pmc", .Flag = &SimConfig::NoPmc, .Help = "0:31.2 reads all ones"},
+    {.Name = "--no-pmc",
+     .Flag = &SimConfig::NoPmc,
+     .Help = "0:31.2 reads all ones, as firmware hides the PMC; its ACPI I/O block still "
+             "decodes"},
     {.Name = "--eiss", .Flag = &SimConfig::Eiss, .Help = "BIOS_CONTROL.EISS set"},
     {.Name = "--no-ble", .Flag = &SimConfig::NoBle, .Help = "BIOS_CONTROL.LE clear"},
     {.Name = "--smi-lock", .Flag = &SimConfig::SmiLock, .Help = "GBL_SMI_EN cannot be cleared"},
@@ -356,6 +397,32 @@ bool ConvertKeywordHex(const SimOptionRow &Row, const char *Text, Value *V, SimO
   return true;
 }
 
+bool ConvertPch(const SimOptionRow &Row, const char *Text, Value *V, SimOptionMessage *M) {
+  V->Choice = SimFindPchByName(Text);
+  if (V->Choice >= 0) return true;
+  FailOption(M, Row.Name, "'");
+  SimMessagePut(M, Text);
+  SimMessagePut(M, "' is not one of");
+  for (uint32_t I = 0; I < SimPchCount(); I++) {
+    SimMessagePut(M, I == 0 ? " " : ", ");
+    SimMessagePut(M, SimPchAt(I)->Name);
+  }
+  return false;
+}
+
+// N:BASE:LIMIT: the region number, then BASE:LIMIT as a range.
+bool ConvertRegion(const SimOptionRow &Row, const char *Text, Value *V, SimOptionMessage *M) {
+  size_t Colon = 0;
+  while (Text[Colon] != '\0' && Text[Colon] != ':') Colon++;
+  uint64_t Number = 0;
+  if (Text[Colon] != ':' || !SimParseDecimal(Text, Colon, SIM_MAX_REGIONS - 1, &Number)) {
+    FailValue(M, Row, Text, "N:BASE:LIMIT with N a region number from 0 to 11");
+    return false;
+  }
+  V->Choice = static_cast<int32_t>(Number);
+  return ConvertRange(Row, Text + Colon + 1, V, M);
+}
+
 bool ConvertValue(const SimOptionRow &Row, const char *Text, Value *V, SimOptionMessage *M) {
   *V = Value{0, -1, SimRange{0, 0}, Text};
   switch (Row.Form) {
@@ -396,6 +463,10 @@ bool ConvertValue(const SimOptionRow &Row, const char *Text, Value *V, SimOption
     }
     case SimFormKeywordHex:
       return ConvertKeywordHex(Row, Text, V, M);
+    case SimFormPch:
+      return ConvertPch(Row, Text, V, M);
+    case SimFormRegion:
+      return ConvertRegion(Row, Text, V, M);
   }
   return false;
 }
@@ -449,6 +520,15 @@ bool ConvertRow(const SimOptionRow &Row, const Conversion &C) {
     if (!ConvertValue(Row, C.Words[I].Value != nullptr ? C.Words[I].Value : "", &V, C.Message)) {
       return false;
     }
+    const uint32_t Regions = SimConfigPchModel(&C.Settings->Platform)->RegionCount;
+    if (Row.Form == SimFormRegion && uint32_t(V.Choice) >= Regions) {
+      FailOption(C.Message, Row.Name, "region ");
+      SimMessagePutDecimal(C.Message, uint32_t(V.Choice));
+      SimMessagePut(C.Message, " is beyond the ");
+      SimMessagePutDecimal(C.Message, Regions);
+      SimMessagePut(C.Message, " regions of the generation's controller");
+      return false;
+    }
     if (Row.Flag != nullptr) {
       C.Settings->Platform.*Row.Flag = true;
     } else if (Row.Set != nullptr) {
@@ -466,6 +546,8 @@ void SimOptionDefaults(SimOptionSettings *Settings) {
   SimConfigDefaults(&Settings->Platform);
   Settings->McfgPresent = true;
   Settings->McfgBase = SIM_DEFAULT_MCFG_BASE;
+  Settings->FadtPresent = true;
+  Settings->FadtBase = SIM_DEFAULT_FADT_BASE;
 }
 
 uint32_t SimOptionCount() { return kRowCount; }

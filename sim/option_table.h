@@ -14,6 +14,9 @@
 // Where the simulated platform decodes PCI configuration space, and so where the
 // ACPI MCFG table the firmware gives the application puts it unless told otherwise.
 constexpr uint64_t SIM_DEFAULT_MCFG_BASE = ECAM_BASE;
+// The ACPI I/O base the FADT gives unless told otherwise: where the simulated PMC
+// decodes it.
+constexpr uint16_t SIM_DEFAULT_FADT_BASE = 0x1800;
 
 // What the options set up for a run, on the host and in the real shell alike.
 struct SimOptionSettings {
@@ -22,6 +25,10 @@ struct SimOptionSettings {
   // application sees no ACPI tables at all.
   bool McfgPresent;
   uint64_t McfgBase;
+  // The FADT's PM1a event block (the ACPI I/O base; the PM timer block 8 above it);
+  // not present: the tables hold no FADT.
+  bool FadtPresent;
+  uint16_t FadtBase;
 };
 
 void SimOptionDefaults(SimOptionSettings *Settings);
@@ -36,6 +43,8 @@ enum SimOptionForm : uint32_t {
   SimFormHexBytes,      // an even number of hexadecimal digits, one byte per pair
   SimFormKeywordHex,    // KEYWORD=HEX: one of Keywords (any case), '=', hexadecimal up to Max
   SimFormText,          // anything (file and directory names)
+  SimFormPch,           // a generation name of the simulator's PCH models (any case)
+  SimFormRegion,        // N:BASE:LIMIT, decimal region number, then a Range
 };
 
 // Who takes the option: both front ends, or the host program only (pchflash-sim.efi
@@ -70,7 +79,8 @@ enum SimHostOption : uint32_t {
 // A converted value: the fields its form gives.
 struct SimOptionValue {
   uint64_t Number;   // Hex, Count, KeywordOrHex and KeywordHex numbers; HexBytes: byte count
-  int32_t Choice;    // index into Keywords (-1: a number was given); Chip: the model index
+  int32_t Choice;    // index into Keywords (-1: a number was given); Chip, Pch: the model
+                     // index; Region: the region number
   SimRange Range;    // Range
   const char *Text;  // the value as given
 };

@@ -1,6 +1,7 @@
-// PCI configuration space of the two functions the platform answers for: the SPI
-// controller (0:31.5) and the PMC (0:31.2). Both are reached through ECAM; every
-// other function reads all ones.
+// PCI configuration space of the functions the platform answers for on bus 0
+// device 31: the LPC/eSPI bridge (0:31.0), the SPI controller (0:31.5) and the PMC
+// (0:31.2), or what the generation has there instead. All are reached through
+// ECAM; every other function reads all ones.
 #include "sim/regs/pci_config.h"
 
 #include "sim/regs/acpi_io.h"
@@ -53,15 +54,35 @@ void WriteBiosControl(SimPlatform *Platform, uint32_t Value, uint32_t Mask) {
   }
 }
 
-uint32_t ReadSpiConfig(const SimPlatform *Platform, uint32_t Offset) {
-  const SimPciState &Pci = Platform->Pci;
+uint32_t IdValue(const SimPchFunction &Function) {
+  return PCI_VENDOR_INTEL | static_cast<uint32_t>(Function.DeviceId) << 16;
+}
+
+// A function the application has no business with (the bridge, a SATA controller):
+// its IDs, its class and BAR0; writes are not modelled.
+uint32_t ReadOtherConfig(const SimPchFunction &Function, uint32_t Bar0, uint32_t Offset) {
   switch (Offset) {
     case PCI_ID:
-      return SPI_ID_VALUE;
+      return IdValue(Function);
+    case PCI_CLASS_REVISION:
+      return Function.ClassRevision;
+    case PCI_BAR0:
+      return Bar0;
+    default:
+      return 0;
+  }
+}
+
+uint32_t ReadSpiConfig(const SimPlatform *Platform, uint32_t Offset) {
+  const SimPciState &Pci = Platform->Pci;
+  const SimPchFunction &Spi = SimConfigPchModel(&Platform->Config)->Spi;
+  switch (Offset) {
+    case PCI_ID:
+      return (Pci.BiosControl & BIOS_CONTROL_OSFH) != 0 ? ALL_ONES : IdValue(Spi);
     case PCI_COMMAND:
       return Pci.SpiCommand;
     case PCI_CLASS_REVISION:
-      return SPI_CLASS_VALUE;
+      return Spi.ClassRevision;
     case PCI_BAR0:
       return Pci.SpiBar0;
     case SPI_BIOS_CONTROL:
@@ -93,15 +114,15 @@ void WriteSpiConfig(SimPlatform *Platform, uint32_t Offset, uint32_t Value, uint
 
 uint32_t ReadPmcConfig(const SimPlatform *Platform, uint32_t Offset) {
   const SimPciState &Pci = Platform->Pci;
+  const SimPchModel *Model = SimConfigPchModel(&Platform->Config);
+  if (Offset == Model->PmcAbase) return Pci.Abase | ABASE_IO_SPACE;
   switch (Offset) {
     case PCI_ID:
-      return PMC_ID_VALUE;
+      return IdValue(Model->Pmc);
     case PCI_COMMAND:
       return Pci.PmcCommand;
     case PCI_CLASS_REVISION:
-      return PMC_CLASS_VALUE;
-    case PMC_ABASE:
-      return Pci.Abase | ABASE_IO_SPACE;
+      return Model->Pmc.ClassRevision;
     case PMC_ACPI_CNT:
       return Pci.AcpiCnt;
     case PMC_GEN_PMCON_A:
@@ -113,13 +134,14 @@ uint32_t ReadPmcConfig(const SimPlatform *Platform, uint32_t Offset) {
 
 void WritePmcConfig(SimPlatform *Platform, uint32_t Offset, uint32_t Value, uint32_t Mask) {
   SimPciState &Pci = Platform->Pci;
+  if (Offset == SimConfigPchModel(&Platform->Config)->PmcAbase) {
+    Pci.Abase = Merge(Pci.Abase, Value, Mask & ABASE_BASE_MASK);
+    return;
+  }
   switch (Offset) {
     case PCI_COMMAND:
       Pci.PmcCommand =
           static_cast<uint16_t>(Merge(Pci.PmcCommand, Value, Mask & PMC_COMMAND_WRITABLE));
-      return;
-    case PMC_ABASE:
-      Pci.Abase = Merge(Pci.Abase, Value, Mask & ABASE_BASE_MASK);
       return;
     case PMC_ACPI_CNT:
       Pci.AcpiCnt = Merge(Pci.AcpiCnt, Value, Mask & ACPI_CNT_WRITABLE);
@@ -143,32 +165,45 @@ void SimPciPowerOn(SimPlatform *Platform) {
   Pci.BiosControl = BIOS_CONTROL_SRC_DEFAULT;
   if (!Config.NoBle) Pci.BiosControl |= BIOS_CONTROL_LE;
   if (Config.Eiss) Pci.BiosControl |= BIOS_CONTROL_EISS;
+  if (Config.HideSpiIds) Pci.BiosControl |= BIOS_CONTROL_OSFH;
   Pci.PmcCommand = 0;
   Pci.Abase = ABASE_DEFAULT;
   Pci.AcpiCnt = ACPI_CNT_ACPI_EN;
   Pci.GenPmconA = Config.SmiLock ? GEN_PMCON_A_SMI_LOCK : 0;
-  if (!Config.NoSpi) NoteDecodingBase(Platform);
+  if (!Config.NoSpi && SimConfigPchModel(&Config)->SpiIsController) NoteDecodingBase(Platform);
 }
 
 uint32_t SimPciReadDword(SimPlatform *Platform, uint32_t Function, uint32_t Offset) {
-  if (Function == PCH_FUNCTION_SPI && !Platform->Config.NoSpi)
-    return ReadSpiConfig(Platform, Offset);
-  if (Function == PCH_FUNCTION_PMC && !Platform->Config.NoPmc)
-    return ReadPmcConfig(Platform, Offset);
+  const SimConfig &Config = Platform->Config;
+  const SimPchModel *Model = SimConfigPchModel(&Config);
+  if (Function == PCH_FUNCTION_SPI && !Config.NoSpi) {
+    if (Model->SpiIsController) return ReadSpiConfig(Platform, Offset);
+    return ReadOtherConfig(Model->Spi, Config.Bar0, Offset);
+  }
+  if (Function == PCH_FUNCTION_PMC && !Config.NoPmc) {
+    if (Model->PmcIsPmc) return ReadPmcConfig(Platform, Offset);
+    return ReadOtherConfig(Model->Pmc, 0, Offset);
+  }
+  if (Function == PCH_FUNCTION_LPC && Model->Lpc.DeviceId != 0) {
+    return ReadOtherConfig(Model->Lpc, 0, Offset);
+  }
   return ALL_ONES;
 }
 
 void SimPciWriteDword(SimPlatform *Platform, uint32_t Function, uint32_t Offset, uint32_t Value,
                       uint32_t Mask) {
-  if (Function == PCH_FUNCTION_SPI && !Platform->Config.NoSpi) {
+  const SimPchModel *Model = SimConfigPchModel(&Platform->Config);
+  if (Function == PCH_FUNCTION_SPI && !Platform->Config.NoSpi && Model->SpiIsController) {
     WriteSpiConfig(Platform, Offset, Value, Mask);
-  } else if (Function == PCH_FUNCTION_PMC && !Platform->Config.NoPmc) {
+  } else if (Function == PCH_FUNCTION_PMC && !Platform->Config.NoPmc && Model->PmcIsPmc) {
     WritePmcConfig(Platform, Offset, Value, Mask);
   }
 }
 
 bool SimSpiDecodes(const SimPlatform *Platform, uint64_t Address) {
-  if (Platform->Config.NoSpi) return false;
+  if (Platform->Config.NoSpi || !SimConfigPchModel(&Platform->Config)->SpiIsController) {
+    return false;
+  }
   const uint32_t Base = Platform->Pci.SpiBar0 & SPI_BAR0_BASE_MASK;
   if ((Platform->Pci.SpiCommand & PCI_COMMAND_MSE) == 0 || Base == 0) return false;
   return Address >= Base && Address < static_cast<uint64_t>(Base) + SPI_MMIO_SIZE;
@@ -182,8 +217,9 @@ bool SimEissSet(const SimPlatform *Platform) {
   return (Platform->Pci.BiosControl & BIOS_CONTROL_EISS) != 0;
 }
 
+// A PMC hidden from PCI keeps decoding its ACPI I/O block where firmware put it.
 bool SimAcpiDecodes(const SimPlatform *Platform, uint16_t Port) {
-  if (Platform->Config.NoPmc || (Platform->Pci.AcpiCnt & ACPI_CNT_ACPI_EN) == 0) return false;
+  if ((Platform->Pci.AcpiCnt & ACPI_CNT_ACPI_EN) == 0) return false;
   const uint32_t Base = Platform->Pci.Abase & ABASE_BASE_MASK;
   return Base != 0 && Port >= Base && Port < Base + ACPI_IO_SIZE;
 }

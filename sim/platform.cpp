@@ -104,9 +104,11 @@ bool SmiOnDuringWriteErase(const SimPlatform *Platform) {
          (Platform->Pmc.SmiEn & SMI_EN_GBL_SMI_EN) != 0;
 }
 
-bool EcamTarget(uint64_t Address, uint32_t *Function, uint32_t *Offset) {
-  if (Address < ECAM_BASE || Address >= ECAM_END) return false;
-  const uint64_t Relative = Address - ECAM_BASE;
+bool EcamTarget(const SimPlatform *Platform, uint64_t Address, uint32_t *Function,
+                uint32_t *Offset) {
+  const uint64_t Base = Platform->Config.EcamBase;
+  if (Address < Base || Address >= Base + ECAM_SIZE) return false;
+  const uint64_t Relative = Address - Base;
   const uint32_t Bus = static_cast<uint32_t>(Relative >> 20) & 0xFF;
   const uint32_t Device = static_cast<uint32_t>(Relative >> 15) & 0x1F;
   *Function = static_cast<uint32_t>(Relative >> 12) & 0x7;
@@ -121,7 +123,7 @@ uint32_t SpiBase(const SimPlatform *Platform) { return Platform->Pci.SpiBar0 & S
 uint32_t MemoryRead(SimPlatform *Platform, uint64_t Address, uint32_t Bytes) {
   uint32_t Function = 0;
   uint32_t Offset = 0;
-  if (EcamTarget(Address, &Function, &Offset)) {
+  if (EcamTarget(Platform, Address, &Function, &Offset)) {
     if (Offset + Bytes > ECAM_FUNCTION_SIZE) return 0xFFFFFFFF;
     return ReadLanes(Platform, SimSpacePci, Function, Offset, Bytes);
   }
@@ -138,7 +140,7 @@ uint32_t MemoryRead(SimPlatform *Platform, uint64_t Address, uint32_t Bytes) {
 void MemoryWrite(SimPlatform *Platform, uint64_t Address, uint32_t Bytes, uint32_t Value) {
   uint32_t Function = 0;
   uint32_t Offset = 0;
-  if (EcamTarget(Address, &Function, &Offset)) {
+  if (EcamTarget(Platform, Address, &Function, &Offset)) {
     if (Offset + Bytes <= ECAM_FUNCTION_SIZE)
       WriteLanes(Platform, SimSpacePci, Function, Offset, Bytes, Value);
     return;
@@ -181,6 +183,9 @@ bool ConfigValid(const SimConfig *Config) {
     return false;
   }
   if (Config->Components < 1 || Config->Components > 2) return false;
+  if (Config->Pch < 0 || static_cast<uint32_t>(Config->Pch) >= SimPchCount()) return false;
+  // A descriptor region the generation's controller has no FREG register for.
+  if ((Config->RegionsGiven >> SimConfigPchModel(Config)->RegionCount) != 0) return false;
   if (Config->ProtectCount + Config->ProtectReadCount > SIM_MAX_PROTECTED_RANGES) return false;
   if (Config->InitialFlash != nullptr && Config->InitialFlashSize != SimConfigFlashSize(Config)) {
     return false;
@@ -245,8 +250,8 @@ void SimConfigDefaults(SimConfig *Config) {
   SimFill(Config, 0, sizeof(*Config));
   Config->ChipIndex = SimFindChipByName("W25Q128BV");
   Config->Components = 1;
-  Config->Bar0 = SPI_BAR0_DEFAULT;
   Config->SpiClockHz = SIM_DEFAULT_SPI_CLOCK_HZ;
+  SimConfigPch(Config, 0);
 }
 
 void SimConfigProduction(SimConfig *Config) {

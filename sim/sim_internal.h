@@ -33,7 +33,6 @@ struct SimChipResult {
 // ---- Controller state ------------------------------------------------------------------
 constexpr uint32_t SIM_DESCRIPTOR_SIZE = 0x1000;
 constexpr uint32_t SIM_FDATA_SIZE = 64;
-constexpr uint32_t SIM_FREG_COUNT = 6;
 constexpr uint32_t SIM_MAX_STALE_BASES = 8;
 
 enum SimCycleOwner : uint32_t { SimCycleNone, SimCycleHw, SimCycleSw };
@@ -56,7 +55,8 @@ struct SimSpiController {
   uint32_t Faddr;
   uint8_t Fdata[SIM_FDATA_SIZE];
   uint32_t Frap;
-  uint32_t Freg[SIM_FREG_COUNT];
+  uint32_t Freg[SIM_MAX_REGIONS];
+  uint32_t FregCount;  // FREG registers this generation's controller has
   uint32_t Bfpreg;
   uint32_t Pr[SIM_MAX_PROTECTED_RANGES];
   uint32_t Gpr0;

@@ -51,6 +51,35 @@ struct SimRange {  // flash-linear, inclusive
   uint32_t Limit;
 };
 
+// ---- PCH generations ------------------------------------------------------------------
+// What answers on bus 0 device 31 on one generation, and where it decodes.
+struct SimPchFunction {
+  uint16_t DeviceId;  // Intel's; 0: nothing answers
+  uint32_t ClassRevision;
+};
+
+struct SimPchModel {
+  const char *Name;  // as --pch takes it
+  const char *Description;
+  SimPchFunction Lpc;    // 0:31.0, the LPC/eSPI bridge
+  SimPchFunction Spi;    // 0:31.5: the SPI controller, or what sits there instead
+  bool SpiIsController;  // false: 0:31.5 is some other function (SATA on older PCHs)
+  SimPchFunction Pmc;    // 0:31.2 when firmware leaves it visible
+  bool PmcIsPmc;         // false: 0:31.2 is some other function
+  bool PmcHidden;        // firmware hides the PMC (its ACPI I/O block still decodes)
+  uint32_t PmcAbase;     // configuration offset of ABASE
+  uint64_t EcamBase;     // where PCI configuration space decodes
+  uint32_t RegionCount;  // FREG registers of the SPI controller
+  uint32_t OtherBar0;    // BAR0 of 0:31.5 when it is not the SPI controller
+};
+
+constexpr uint32_t SIM_MAX_REGIONS = 12;  // FREG0..FREG11
+
+uint32_t SimPchCount();
+const SimPchModel *SimPchAt(uint32_t Index);
+// Index of the model of that name (any case); -1 when none.
+int32_t SimFindPchByName(const char *Name);
+
 constexpr uint32_t SIM_MAX_PROTECTED_RANGES = 5;  // PR0..PR4
 
 struct SimConfig {
@@ -63,7 +92,7 @@ struct SimConfig {
   bool LockedDescriptor;        // FLMSTR1 as production boards ship (read 0-3, write 1 and 3)
   uint32_t Bar0;                // base BAR0 holds at power-on (0 = no base); default 0xFE010000
   bool NoSpi;                   // 0:31.5 reads all ones
-  bool NoPmc;                   // 0:31.2 reads all ones
+  bool NoPmc;                   // 0:31.2 reads all ones (hidden; ABASE still decodes)
   bool Eiss;                    // BIOS_CONTROL.EISS set at power-on
   bool NoBle;                   // BIOS_CONTROL.LE clear at power-on
   bool SmiLock;                 // GBL_SMI_EN cannot be cleared
@@ -81,6 +110,12 @@ struct SimConfig {
   bool ChipProtect;     // every chip's status register has its BP bits set at power-on
   bool PmTimerStopped;  // PM1_TMR reads one constant value (firmware set ACPI_TIM_DIS)
   bool Flockdn;         // HSFSTS_CTL.FLOCKDN set at power-on
+  // Added for the PCH generations (appended; the fields above keep their meaning):
+  int32_t Pch;        // SimPchAt index; default the 100-series ("spt")
+  uint64_t EcamBase;  // where PCI configuration space decodes; SimConfigPch sets it
+  bool HideSpiIds;    // 0:31.5's vendor and device ID read all ones (BIOS_CONTROL.OSFH)
+  SimRange Region[SIM_MAX_REGIONS];  // descriptor region N at these bounds when given
+  uint32_t RegionsGiven;             // bit N: Region[N] replaces the generated layout
 };
 
 void SimConfigDefaults(SimConfig *Config);
@@ -88,6 +123,13 @@ void SimConfigDefaults(SimConfig *Config);
 // 0x00A00F00), FLOCKDN, BIOS_CONTROL.LE and EISS, SMI_LOCK, VSCC locked. Sets those
 // fields only; the rest of the configuration stays as it is.
 void SimConfigProduction(SimConfig *Config);
+
+// The platform as one generation sets it up: its model, the ECAM base it decodes,
+// whether firmware hides the PMC, whether an SPI controller answers at 0:31.5 and
+// the BAR0 found there. Sets those fields only.
+void SimConfigPch(SimConfig *Config, int32_t Pch);
+// The configuration's generation (the default's when the index is out of range).
+const SimPchModel *SimConfigPchModel(const SimConfig *Config);
 
 struct SimAllocator {
   void *(*Allocate)(void *Context, size_t Bytes);

@@ -138,17 +138,26 @@ void FailSwCycle(SimPlatform *Platform, bool AccessViolation) {
   Platform->Counters.SwCyclesFailed++;
 }
 
+// Regions 0..7 by their FRAP bits; FRAP has none for the regions above, which the
+// controller grants from the host master's FLMSTR1 bits directly.
+bool RegionGranted(const SimSpiController &S, uint32_t Region, bool Write) {
+  if (Region < FRAP_REGION_COUNT) {
+    return (S.Frap & (1u << (Region + (Write ? FRAP_BRWA_SHIFT : 0)))) != 0;
+  }
+  const uint32_t Shift = Write ? FLMSTR_WRITE_SHIFT : FLMSTR_READ_SHIFT;
+  return (S.Descriptor.Flmstr1 & (1u << (Shift + Region))) != 0;
+}
+
 // Region permissions (FRAP), protected ranges and BIOS write protection for a
 // programmed access to Target. Returns false when the access must be refused.
 bool AccessAllowed(SimPlatform *Platform, Range Target, bool Write) {
   SimSpiController &S = Spi(Platform);
   if (S.Descriptor.Valid) {
-    for (uint32_t Region = 0; Region < SIM_FREG_COUNT; Region++) {
+    for (uint32_t Region = 0; Region < S.FregCount; Region++) {
       uint32_t Base = 0;
       uint32_t Limit = 0;
       if (!RegionRange(S.Freg[Region], &Base, &Limit) || !Overlaps(Target, Base, Limit)) continue;
-      const uint32_t Bit = 1u << (Region + (Write ? FRAP_BRWA_SHIFT : 0));
-      if ((S.Frap & Bit) == 0) return false;
+      if (!RegionGranted(S, Region, Write)) return false;
     }
     uint32_t BiosBase = 0;
     uint32_t BiosLimit = 0;
@@ -497,17 +506,18 @@ void SimSpiPowerOn(SimPlatform *Platform) {
   SimSpiController &S = Spi(Platform);
   SimFill(&S, 0, sizeof(S));
   SimParseDescriptor(Platform->Flash, Platform->FlashSize, &S.Descriptor);
+  S.FregCount = SimConfigPchModel(&Platform->Config)->RegionCount;
   if (S.Descriptor.Valid) {
     SimCopy(S.DescriptorCopy, Platform->Flash, SIM_DESCRIPTOR_SIZE);
-    for (uint32_t Region = 0; Region < SIM_FREG_COUNT; Region++) {
+    for (uint32_t Region = 0; Region < S.FregCount; Region++) {
       S.Freg[Region] =
           SimDescriptorRegion(Platform->Flash, Platform->FlashSize, &S.Descriptor, Region);
     }
     S.Bfpreg = S.Freg[1] & 0x7FFF7FFF;
     // BRRA/BRWA from FLMSTR1 (read bits 19:8, write bits 31:20); the host always
     // has its own region, the BIOS.
-    const uint32_t Read = ((S.Descriptor.Flmstr1 >> 8) & 0xFF) | 0x02;
-    const uint32_t Write = ((S.Descriptor.Flmstr1 >> 20) & 0xFF) | 0x02;
+    const uint32_t Read = ((S.Descriptor.Flmstr1 >> FLMSTR_READ_SHIFT) & 0xFF) | 0x02;
+    const uint32_t Write = ((S.Descriptor.Flmstr1 >> FLMSTR_WRITE_SHIFT) & 0xFF) | 0x02;
     S.Frap = Read | (Write << FRAP_BRWA_SHIFT);
   }
   const SimConfig &Config = Platform->Config;
@@ -552,7 +562,7 @@ uint32_t SimSpiReadDword(SimPlatform *Platform, uint32_t Offset) {
   if (Offset >= SPI_FDATA0 && Offset < SPI_FDATA0 + SIM_FDATA_SIZE) {
     return FdataDword(S, Offset - SPI_FDATA0);
   }
-  if (Offset >= SPI_FREG0 && Offset < SPI_FREG0 + 4 * SIM_FREG_COUNT) {
+  if (Offset >= SPI_FREG0 && Offset < SPI_FREG0 + 4 * S.FregCount) {
     return S.Freg[(Offset - SPI_FREG0) / 4];
   }
   if (Offset >= SPI_PR0 && Offset < SPI_PR0 + 4 * SIM_MAX_PROTECTED_RANGES) {

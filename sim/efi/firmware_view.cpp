@@ -1,7 +1,7 @@
 // Building the application's view of the firmware. The real tables are read,
-// never written: the new RSDP, XSDT and MCFG and the copies of the system table and
-// boot services live in memory of their own, and the XSDT lists the real tables
-// (other than an MCFG) at their real addresses.
+// never written: the new RSDP, XSDT, MCFG and FADT and the copies of the system
+// table and boot services live in memory of their own, and the XSDT lists the real
+// tables (other than an MCFG and a FADT) at their real addresses.
 #include "sim/efi/firmware_view.h"
 
 #include "uefi/acpi.h"
@@ -15,6 +15,10 @@ constexpr UINT8 MCFG_REVISION = 1;
 constexpr UINT8 XSDT_REVISION = 1;
 constexpr UINT32 MCFG_LENGTH = ACPI_MCFG_ALLOCATIONS_OFFSET + sizeof(ACPI_MCFG_ALLOCATION);
 constexpr UINT8 PCI_LAST_BUS = 0xFF;
+constexpr UINT8 FADT_REVISION = 4;        // ACPI 2.0 layout
+constexpr UINT32 FADT_MAX_BYTES = 1024;   // beyond any revision's FADT
+constexpr UINT16 PM_TIMER_FROM_BASE = 8;  // PM1_TMR at ABASE + 8
+constexpr UINT8 PM_BLOCK_BITS = 32;
 constexpr CHAR8 OEM_ID[6] = {'P', 'C', 'H', 'S', 'I', 'M'};
 constexpr CHAR8 OEM_TABLE_ID[8] = {'P', 'C', 'H', 'S', 'I', 'M', ' ', ' '};
 
@@ -99,10 +103,6 @@ UINT64 XsdtEntry(const UINT8 *Xsdt, UINT32 Index) {
   return Entry;
 }
 
-BOOLEAN IsMcfg(UINT64 Address) {
-  return Address != 0 && SameBytes(reinterpret_cast<const VOID *>(Address), "MCFG", 4);
-}
-
 VOID FillHeader(ACPI_DESCRIPTION_HEADER *Header, const CHAR8 *Signature, UINT32 Length,
                 UINT8 Revision) {
   ZeroBytes(Header, sizeof(*Header));
@@ -112,6 +112,59 @@ VOID FillHeader(ACPI_DESCRIPTION_HEADER *Header, const CHAR8 *Signature, UINT32 
   CopyBytes(Header->OemId, OEM_ID, sizeof(Header->OemId));
   CopyBytes(Header->OemTableId, OEM_TABLE_ID, sizeof(Header->OemTableId));
   Header->OemRevision = 1;
+}
+
+BOOLEAN IsMcfg(UINT64 Address) {
+  return Address != 0 && SameBytes(reinterpret_cast<const VOID *>(Address), "MCFG", 4);
+}
+
+BOOLEAN IsFadt(UINT64 Address) {
+  return Address != 0 && SameBytes(reinterpret_cast<const VOID *>(Address), "FACP", 4);
+}
+
+// The tables the view replaces with its own.
+BOOLEAN Replaced(UINT64 Address) { return IsMcfg(Address) || IsFadt(Address); }
+
+// The real FADT and its length, when the real XSDT lists one.
+const UINT8 *RealFadt(const UINT8 *Xsdt, const ACPI_DESCRIPTION_HEADER *XsdtHeader,
+                      UINT32 *Length) {
+  if (Xsdt == nullptr) return nullptr;
+  const UINT32 Count = (XsdtHeader->Length - ACPI_XSDT_ENTRIES_OFFSET) / sizeof(UINT64);
+  for (UINT32 Index = 0; Index < Count; Index++) {
+    const UINT64 Entry = XsdtEntry(Xsdt, Index);
+    if (!IsFadt(Entry)) continue;
+    ACPI_DESCRIPTION_HEADER Header;
+    CopyBytes(&Header, reinterpret_cast<const VOID *>(Entry), sizeof(Header));
+    *Length = Header.Length < FADT_MAX_BYTES ? Header.Length : FADT_MAX_BYTES;
+    return reinterpret_cast<const UINT8 *>(Entry);
+  }
+  return nullptr;
+}
+
+VOID PutIoBlock(UINT8 *Fadt, UINT32 Offset, UINT32 ExtendedOffset, UINT16 Port) {
+  const UINT32 Value = Port;
+  CopyBytes(Fadt + Offset, &Value, sizeof(Value));
+  ACPI_GENERIC_ADDRESS Block = {ACPI_ADDRESS_SPACE_SYSTEM_IO, PM_BLOCK_BITS, 0, 0, Port};
+  CopyBytes(Fadt + ExtendedOffset, &Block, sizeof(Block));
+}
+
+// The real FADT (when there is one) with its power-management blocks moved to the
+// simulated platform's ACPI I/O base, at least as long as the ACPI 2.0 layout.
+VOID BuildFadt(UINT8 *Fadt, UINT32 Length, const UINT8 *Real, UINT32 RealLength, UINT16 Base) {
+  ZeroBytes(Fadt, Length);
+  if (Real != nullptr) {
+    CopyBytes(Fadt, Real, RealLength);
+  } else {
+    ACPI_DESCRIPTION_HEADER Header;
+    FillHeader(&Header, "FACP", Length, FADT_REVISION);
+    CopyBytes(Fadt, &Header, sizeof(Header));
+  }
+  CopyBytes(Fadt + offsetof(ACPI_DESCRIPTION_HEADER, Length), &Length, sizeof(Length));
+  PutIoBlock(Fadt, ACPI_FADT_PM1A_EVT_BLK_OFFSET, ACPI_FADT_X_PM1A_EVT_BLK_OFFSET, Base);
+  PutIoBlock(Fadt, ACPI_FADT_PM_TMR_BLK_OFFSET, ACPI_FADT_X_PM_TMR_BLK_OFFSET,
+             static_cast<UINT16>(Base + PM_TIMER_FROM_BASE));
+  Fadt[offsetof(ACPI_DESCRIPTION_HEADER, Checksum)] = 0;
+  Fadt[offsetof(ACPI_DESCRIPTION_HEADER, Checksum)] = Checksum(Fadt, Length);
 }
 
 VOID BuildMcfg(UINT8 *Mcfg, UINT64 Base) {
@@ -124,9 +177,9 @@ VOID BuildMcfg(UINT8 *Mcfg, UINT64 Base) {
   Mcfg[offsetof(ACPI_DESCRIPTION_HEADER, Checksum)] = Checksum(Mcfg, MCFG_LENGTH);
 }
 
-// The real XSDT's header and entries without its MCFG, then ours.
+// The real XSDT's header and entries without its MCFG and FADT, then ours.
 VOID BuildXsdt(UINT8 *Xsdt, UINT32 Length, const UINT8 *Real,
-               const ACPI_DESCRIPTION_HEADER *RealHeader, const UINT8 *Mcfg) {
+               const ACPI_DESCRIPTION_HEADER *RealHeader, const UINT8 *Mcfg, const UINT8 *Fadt) {
   ACPI_DESCRIPTION_HEADER Header;
   if (Real != nullptr) {
     Header = *RealHeader;
@@ -141,12 +194,14 @@ VOID BuildXsdt(UINT8 *Xsdt, UINT32 Length, const UINT8 *Real,
       Real != nullptr ? (RealHeader->Length - ACPI_XSDT_ENTRIES_OFFSET) / sizeof(UINT64) : 0;
   for (UINT32 Index = 0; Index < RealCount; Index++) {
     const UINT64 Entry = XsdtEntry(Real, Index);
-    if (IsMcfg(Entry)) continue;
+    if (Replaced(Entry)) continue;
     CopyBytes(Xsdt + ACPI_XSDT_ENTRIES_OFFSET + Count++ * sizeof(UINT64), &Entry, sizeof(Entry));
   }
-  if (Mcfg != nullptr) {
-    const UINT64 Entry = reinterpret_cast<UINT64>(Mcfg);
-    CopyBytes(Xsdt + ACPI_XSDT_ENTRIES_OFFSET + Count * sizeof(UINT64), &Entry, sizeof(Entry));
+  const UINT8 *Own[] = {Fadt, Mcfg};
+  for (const UINT8 *Table : Own) {
+    if (Table == nullptr) continue;
+    const UINT64 Entry = reinterpret_cast<UINT64>(Table);
+    CopyBytes(Xsdt + ACPI_XSDT_ENTRIES_OFFSET + Count++ * sizeof(UINT64), &Entry, sizeof(Entry));
   }
   Xsdt[offsetof(ACPI_DESCRIPTION_HEADER, Checksum)] = Checksum(Xsdt, Length);
 }
@@ -177,12 +232,13 @@ UINTN FindAcpi20Entry(const EFI_SYSTEM_TABLE *Real) {
 
 EFI_STATUS SimEfiBuildFirmwareView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPresent,
                                    UINT64 McfgBase, EFI_STALL Stall, VOID *(*Allocate)(UINTN Bytes),
-                                   SimEfiFirmwareView *View) {
+                                   SimEfiFirmwareView *View, BOOLEAN FadtPresent, UINT16 FadtBase) {
   View->SystemTable = nullptr;
   View->Memory = nullptr;
   const UINTN RealEntries = Real->ConfigurationTable != nullptr ? Real->NumberOfTableEntries : 0;
   const UINTN Acpi20Index = RealEntries == 0 ? 0 : FindAcpi20Entry(Real);
   const BOOLEAN HasAcpi20 = Acpi20Index < RealEntries;
+  const BOOLEAN Acpi = McfgPresent || FadtPresent;
 
   ACPI_DESCRIPTION_HEADER RealXsdtHeader;
   const UINT8 *RealXsdtTable = HasAcpi20 ? RealXsdt(Real, Acpi20Index, &RealXsdtHeader) : nullptr;
@@ -190,33 +246,44 @@ EFI_STATUS SimEfiBuildFirmwareView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPre
   if (RealXsdtTable != nullptr) {
     const UINT32 Count = (RealXsdtHeader.Length - ACPI_XSDT_ENTRIES_OFFSET) / sizeof(UINT64);
     for (UINT32 Index = 0; Index < Count; Index++) {
-      KeptEntries += IsMcfg(XsdtEntry(RealXsdtTable, Index)) ? 0 : 1;
+      KeptEntries += Replaced(XsdtEntry(RealXsdtTable, Index)) ? 0 : 1;
     }
   }
+  UINT32 RealFadtLength = 0;
+  const UINT8 *RealFadtTable = RealFadt(RealXsdtTable, &RealXsdtHeader, &RealFadtLength);
+  UINT32 FadtLength = ACPI_FADT_REVISION_2_LENGTH;
+  if (RealFadtTable != nullptr && RealFadtLength > FadtLength) FadtLength = RealFadtLength;
+  const UINT32 OwnEntries = (McfgPresent ? 1 : 0) + (FadtPresent ? 1 : 0);
   const UINT32 XsdtLength =
-      ACPI_XSDT_ENTRIES_OFFSET + static_cast<UINT32>((KeptEntries + 1) * sizeof(UINT64));
+      ACPI_XSDT_ENTRIES_OFFSET + static_cast<UINT32>((KeptEntries + OwnEntries) * sizeof(UINT64));
 
   UINTN Entries = RealEntries;
-  if (McfgPresent && !HasAcpi20) Entries++;
-  if (!McfgPresent && HasAcpi20) Entries--;
+  if (Acpi && !HasAcpi20) Entries++;
+  if (!Acpi && HasAcpi20) Entries--;
 
-  // One block: system table, boot services, configuration table, then RSDP, MCFG
-  // and XSDT.
+  // One block: system table, boot services, configuration table, then RSDP, MCFG,
+  // XSDT and FADT.
   const UINTN ServicesBytes = HeaderBytes(&Real->BootServices->Hdr, sizeof(EFI_BOOT_SERVICES));
   const UINTN ServicesAt = AlignUp(sizeof(EFI_SYSTEM_TABLE), 16);
   const UINTN ConfigurationAt = AlignUp(ServicesAt + ServicesBytes, 16);
   const UINTN RsdpAt = AlignUp(ConfigurationAt + Entries * sizeof(EFI_CONFIGURATION_TABLE), 16);
   const UINTN McfgAt = AlignUp(RsdpAt + sizeof(ACPI_RSDP), 16);
   const UINTN XsdtAt = AlignUp(McfgAt + MCFG_LENGTH, 16);
-  const UINTN Total = XsdtAt + XsdtLength;
+  const UINTN FadtAt = AlignUp(XsdtAt + XsdtLength, 16);
+  const UINTN Total = FadtAt + FadtLength;
   UINT8 *Memory = static_cast<UINT8 *>(Allocate(Total));
   if (Memory == nullptr) return EFI_OUT_OF_RESOURCES;
   ZeroBytes(Memory, Total);
 
   ACPI_RSDP *Rsdp = reinterpret_cast<ACPI_RSDP *>(Memory + RsdpAt);
-  if (McfgPresent) {
-    BuildMcfg(Memory + McfgAt, McfgBase);
-    BuildXsdt(Memory + XsdtAt, XsdtLength, RealXsdtTable, &RealXsdtHeader, Memory + McfgAt);
+  if (Acpi) {
+    const UINT8 *Mcfg = McfgPresent ? Memory + McfgAt : nullptr;
+    const UINT8 *Fadt = FadtPresent ? Memory + FadtAt : nullptr;
+    if (McfgPresent) BuildMcfg(Memory + McfgAt, McfgBase);
+    if (FadtPresent) {
+      BuildFadt(Memory + FadtAt, FadtLength, RealFadtTable, RealFadtLength, FadtBase);
+    }
+    BuildXsdt(Memory + XsdtAt, XsdtLength, RealXsdtTable, &RealXsdtHeader, Mcfg, Fadt);
     BuildRsdp(Rsdp, Memory + XsdtAt);
   }
 
@@ -225,14 +292,14 @@ EFI_STATUS SimEfiBuildFirmwareView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPre
   UINTN Count = 0;
   for (UINTN Index = 0; Index < RealEntries; Index++) {
     if (Index == Acpi20Index && HasAcpi20) {
-      if (!McfgPresent) continue;
+      if (!Acpi) continue;
       Configuration[Count] = Real->ConfigurationTable[Index];
       Configuration[Count++].VendorTable = Rsdp;
       continue;
     }
     Configuration[Count++] = Real->ConfigurationTable[Index];
   }
-  if (McfgPresent && !HasAcpi20) {
+  if (Acpi && !HasAcpi20) {
     Configuration[Count].VendorGuid = EFI_ACPI_20_TABLE_GUID;
     Configuration[Count++].VendorTable = Rsdp;
   }

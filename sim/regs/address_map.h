@@ -5,11 +5,12 @@
 
 #include <stdint.h>
 
-constexpr uint64_t ECAM_BASE = 0xE0000000;  // segment 0, buses 0-255
-constexpr uint64_t ECAM_END = 0xF0000000;
+constexpr uint64_t ECAM_BASE = 0xE0000000;  // segment 0, buses 0-255 (100- to 400-series)
+constexpr uint64_t ECAM_SIZE = 0x10000000;
 constexpr uint32_t ECAM_FUNCTION_SIZE = 0x1000;  // configuration space of one function
 
 constexpr uint32_t PCH_DEVICE = 31;
+constexpr uint32_t PCH_FUNCTION_LPC = 0;
 constexpr uint32_t PCH_FUNCTION_PMC = 2;
 constexpr uint32_t PCH_FUNCTION_SPI = 5;
 

@@ -77,6 +77,12 @@ constexpr uint32_t OPTYPE_ADDRESS = 0x2;
 // FRAP
 constexpr uint32_t FRAP_BRRA_BRWA = 0x0000FFFF;  // read-only, from the descriptor
 constexpr uint32_t FRAP_BRWA_SHIFT = 8;
+constexpr uint32_t FRAP_REGION_COUNT = 8;  // BRRA/BRWA cover regions 0..7
+
+// FLMSTRn of the descriptor (100-series layout): read access to region n at bit
+// 8 + n, write access at bit 20 + n, regions 0..11.
+constexpr uint32_t FLMSTR_READ_SHIFT = 8;
+constexpr uint32_t FLMSTR_WRITE_SHIFT = 20;
 
 // PRn / FREGn fields
 constexpr uint32_t PR_RPE = 1u << 15;
