@@ -177,10 +177,10 @@ TEST(PciConfig, SpiControllerAndPmcAnswerOthersReadAllOnes) {
   EXPECT_EQ(P.BiosControl(), LE | 0x08);  // LE, SRC = 10b
   EXPECT_EQ(P.Read(PMC_CFG, 16), 0x8086u);
   EXPECT_EQ(P.Read(PMC_CFG + 0x40, 16), 0x1801u);
-  EXPECT_EQ(P.Read(0xE00F8000), 0xFFFFFFFFu);  // 0:31.0
+  EXPECT_EQ(P.Read(0xE00F8000), 0xA1458086u);  // 0:31.0, the LPC bridge, answers its IDs
   EXPECT_EQ(P.Read(0xE0000000), 0xFFFFFFFFu);  // 0:0.0
   P.Write(0xE00F8000, 0);
-  EXPECT_EQ(P.Read(0xE00F8000), 0xFFFFFFFFu);
+  EXPECT_EQ(P.Read(0xE00F8000), 0xA1458086u);
   P.Write(SPI_CFG, 0);
   EXPECT_EQ(P.Read(SPI_CFG), 0xA1248086u);
   P.Write(PMC_CFG + 0x40, 0xFFFF, 16);
@@ -192,10 +192,41 @@ TEST(PciConfig, MissingFunctionsReadAllOnes) {
   EXPECT_EQ(NoSpi.Read(SPI_CFG), 0xFFFFFFFFu);
   EXPECT_EQ(NoSpi.Read(SPI_CFG + 0x10), 0xFFFFFFFFu);
   EXPECT_EQ(NoSpi.Spi(HSFSTS), 0xFFFFFFFFu);
+  // A hidden PMC reads all ones, and its ACPI I/O block still decodes.
   Platform NoPmc([](SimConfig &S) { S.NoPmc = true; });
   EXPECT_EQ(NoPmc.Read(PMC_CFG, 16), 0xFFFFu);
-  EXPECT_EQ(NoPmc.In(PM1_TMR), 0xFFFFFFFFu);
-  EXPECT_EQ(NoPmc.In(SMI_EN), 0xFFFFFFFFu);
+  EXPECT_NE(NoPmc.In(PM1_TMR), 0xFFFFFFFFu);
+  EXPECT_NE(NoPmc.In(SMI_EN), 0xFFFFFFFFu);
+}
+
+// Each generation decodes configuration space at its own ECAM base only, with its
+// IDs at 0:31.0 and 0:31.5, ABASE at its offset where the PMC is visible, and as
+// many FREG registers as its controller has.
+TEST(PciConfig, EachGenerationAnswersAtItsEcamBase) {
+  for (uint32_t I = 0; I < SimPchCount(); I++) {
+    const SimPchModel &M = *SimPchAt(I);
+    SCOPED_TRACE(M.Name);
+    Platform P([I](SimConfig &S) { SimConfigPch(&S, int32_t(I)); });
+    const uint64_t Device31 = M.EcamBase + (31u << 15);
+    EXPECT_EQ(P.Read(Device31), 0x8086u | uint32_t(M.Lpc.DeviceId) << 16);
+    const uint32_t Spi =
+        M.Spi.DeviceId == 0 ? 0xFFFFFFFFu : 0x8086u | uint32_t(M.Spi.DeviceId) << 16;
+    EXPECT_EQ(P.Read(Device31 + (5u << 12)), Spi);
+    if (M.PmcIsPmc) {
+      const uint32_t Abase = P.Read(Device31 + (2u << 12) + M.PmcAbase, 16);
+      EXPECT_EQ(Abase, M.PmcHidden ? 0xFFFFu : 0x1801u);
+    }
+    if (M.EcamBase != 0xE0000000) {
+      EXPECT_EQ(P.Read(0xE00F8000), 0xFFFFFFFFu);
+    }
+    if (M.SpiIsController) {
+      const uint32_t Last = 0x54 + 4 * (M.RegionCount - 1);
+      EXPECT_EQ(P.Spi(Last), 0x7FFFu) << "the last FREG, unused";
+      if (M.RegionCount == 6) {
+        EXPECT_EQ(P.Spi(Last + 4), 0u) << "no FREG6";
+      }
+    }
+  }
 }
 
 TEST(BiosControl, LockEnableIsWriteOnceAndLocksEiss) {

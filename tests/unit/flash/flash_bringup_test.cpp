@@ -16,7 +16,7 @@ struct Case {
   std::function<void(SimConfig &)> Adjust;
 };
 
-TEST(BringUpFlashLayer, WithoutAControllerOnlyBar0IsRead) {
+TEST(BringUpFlashLayer, WithoutAControllerOnlyConfigurationIsRead) {
   const Case Platforms[] = {
       {"0:31.5 reads all ones", [](SimConfig &C) { C.NoSpi = true; }},
       {"BAR0 holds no base", [](SimConfig &C) { C.Bar0 = 0; }},
@@ -41,12 +41,12 @@ TEST(BringUpFlashLayer, WithoutAControllerOnlyBar0IsRead) {
         EXPECT_FALSE(IsPort(E));
         EXPECT_NE(E.Kind, SimEventMemoryWrite);
         if (E.Kind == SimEventMemoryRead) {
-          EXPECT_EQ(E.Address, kSpiBar0);
-          EXPECT_EQ(E.WidthBits, 32u);
+          // Bus 0 device 31 only: the SPI controller, the bridge, the PMC.
+          EXPECT_EQ(E.Address & ~0x7FFFull, kEcamBase + (31u << 15)) << std::hex << E.Address;
           Reads++;
         }
       }
-      EXPECT_EQ(Reads, 1u);
+      EXPECT_GE(Reads, 1u);
     }
   }
 }
@@ -73,9 +73,10 @@ TEST(BringUpFlashLayer, OnThePchItIdentifiesTheChipAndSetsUpTheController) {
   // Firmware left LVSCC/UVSCC valid and locked: the set-up keeps them, and the
   // erase size follows what they hold.
   for (const SimEvent &E : Trace) {
-    EXPECT_FALSE(IsWriteTo(E, kFixedBar + kLvscc) || IsWriteTo(E, kFixedBar + kUvscc));
+    EXPECT_FALSE(IsWriteTo(E, 0xFD000000 + kLvscc) || IsWriteTo(E, 0xFD000000 + kUvscc));
+    EXPECT_FALSE(IsWriteTo(E, kSpiBar0) || IsWriteTo(E, kSpiCommand));
   }
-  EXPECT_EQ(SpiControllerState.UvsccValue, SimMmioRead(Rig.Platform, kFixedBar + kUvscc, 32));
+  EXPECT_EQ(SpiControllerState.UvsccValue, SimMmioRead(Rig.Platform, 0xFD000000 + kUvscc, 32));
   EXPECT_TRUE(BiosWindow.DescriptorMode);
   EXPECT_EQ(BiosWindow.FlashOffset, 0x800000);
 }

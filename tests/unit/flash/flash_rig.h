@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "flash/part_table.h"
+#include "flash/pch_generation.h"
 #include "flash/spi_hwseq.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_platform.h"
@@ -99,6 +100,7 @@ class FlashRig {
     // Start every test from the state a freshly loaded image has.
     SpiControllerState = {};
     BiosWindow = {0, 0, 0, 0, 0, 0, 0, TRUE};
+    PchForgetPlatform();
   }
   ~FlashRig() {
     SimBackendAttach(nullptr);

@@ -129,7 +129,7 @@ TEST(SpiControllerInit, RefusesPlatformsItCannotUse) {
   for (const Case &C : Cases) {
     FlashRig Rig(C.Adjust);
     EXPECT_EQ(SpiControllerInit(), EFI_UNSUPPORTED) << C.Name;
-    EXPECT_EQ(SpiControllerState.FixedSpiBar, kFixedBar) << C.Name;
+    EXPECT_EQ(SimPeekBar0(Rig.Platform), Rig.Config.Bar0) << C.Name;
   }
 }
 
@@ -477,27 +477,20 @@ TEST(SpiFlashReadJedecId, OneComponentReadsAtAddressZeroForEitherSelector) {
   }
 }
 
-TEST(SpiAcquireBar, MovesBar0OnceWithDecodingOff) {
+TEST(SpiSendCycle, UsesTheRegistersWhereFirmwarePutThemAndNeverWritesBar0) {
   FlashRig Rig([](SimConfig &C) { C.Bar0 = 0xFD000000; });
   ASSERT_EQ(SpiControllerInit(), EFI_SUCCESS);
   uint8_t Buffer[8];
   Rig.Record();
   EXPECT_EQ(SpiFlashRead(6, 0, 8, Buffer), EFI_SUCCESS);
-  EXPECT_EQ(SpiFlashRead(6, 8, 8, Buffer), EFI_SUCCESS);
+  EXPECT_EQ(SpiFlashErase(6, 0x800000, 0x1000), EFI_SUCCESS);
   std::vector<SimEvent> Trace = Rig.Take();
-  std::vector<std::pair<uint64_t, uint32_t>> ConfigWrites;
   for (const SimEvent &E : Trace) {
-    if (E.Kind == SimEventMemoryWrite && (E.Address == kSpiCommand || E.Address == kSpiBar0)) {
-      ConfigWrites.push_back({E.Address, E.Value});
-    }
+    EXPECT_FALSE(IsWriteTo(E, kSpiCommand) || IsWriteTo(E, kSpiBar0));
   }
-  ASSERT_EQ(ConfigWrites.size(), 3u);
-  EXPECT_EQ(ConfigWrites[0].first, kSpiCommand);
-  EXPECT_EQ(ConfigWrites[0].second & 0x2, 0u);
-  EXPECT_EQ(ConfigWrites[1], std::make_pair(kSpiBar0, 0xFE010000u));
-  EXPECT_EQ(ConfigWrites[2].first, kSpiCommand);
-  EXPECT_NE(ConfigWrites[2].second & 0x2, 0u);
-  EXPECT_EQ(SpiDecodingBar(), kFixedBar);
+  EXPECT_EQ(HwCyclesIn(Trace, 0xFD000000).size(), 2u);
+  EXPECT_EQ(SpiDecodingBar(), 0xFD000000u);
+  EXPECT_EQ(SimPeekBar0(Rig.Platform), 0xFD000000u);
   EXPECT_EQ(Rig.Counters().AccessesToStaleBar, 0u);
 }
 

@@ -199,3 +199,39 @@ TEST_F(FirmwareView, McfgOptionPlacesTheBaseRemovesTheTablesOrAddsThem) {
   ASSERT_EQ(NoAcpi.EcamBaseSeen(View, &Base), EFI_SUCCESS);
   EXPECT_EQ(Base, 0xE0000000u);
 }
+
+// --fadt as pchflash-sim.efi takes it: a patched copy of the real FADT naming the
+// simulated ACPI base in both its 32-bit and extended blocks, or no FADT at all;
+// the real FADT is never changed.
+TEST_F(FirmwareView, FadtOptionPatchesACopyOfTheRealFadtOrLeavesItOut) {
+  RealFirmware Real;
+  const std::vector<uint8_t> RealFadtBefore = Real.Facp;
+  SimEfiFirmwareView View;
+  auto BlocksSeen = [&](UINT16 *Event, UINT16 *Timer) {
+    const FirmwareEnvironment Saved = gFirmware;
+    gFirmware.SystemTable = View.SystemTable;
+    const EFI_STATUS Status = AcpiFindPmBlocks(Event, Timer);
+    gFirmware = Saved;
+    return Status;
+  };
+  for (BOOLEAN Mcfg : {TRUE, FALSE}) {
+    ASSERT_EQ(SimEfiBuildFirmwareView(&Real.System, Mcfg, 0xE0000000, nullptr, Allocate, &View,
+                                      SimEfiFadtPatched, 0x1800),
+              EFI_SUCCESS);
+    UINT16 Event = 0;
+    UINT16 Timer = 0;
+    ASSERT_EQ(BlocksSeen(&Event, &Timer), EFI_SUCCESS);
+    EXPECT_EQ(Event, 0x1800);
+    EXPECT_EQ(Timer, 0x1808);
+    UINT64 Base = 0;
+    EXPECT_EQ(Real.EcamBaseSeen(View, &Base), Mcfg ? EFI_SUCCESS : EFI_NOT_FOUND);
+  }
+  EXPECT_TRUE(Real.Facp == RealFadtBefore);
+
+  ASSERT_EQ(SimEfiBuildFirmwareView(&Real.System, TRUE, 0xE0000000, nullptr, Allocate, &View,
+                                    SimEfiFadtNone, 0),
+            EFI_SUCCESS);
+  UINT16 Event = 0;
+  UINT16 Timer = 0;
+  EXPECT_EQ(BlocksSeen(&Event, &Timer), EFI_NOT_FOUND);
+}

@@ -78,6 +78,10 @@ std::vector<std::string> SampleValues(const SimOptionRow &Row) {
       return {Keyword + "=8000000000000007", Keyword, "nosuch=1", Keyword + "=zz"};
     case SimFormText:
       return {"out.bin"};
+    case SimFormPch:
+      return {"spt", "LBG", "ich9"};
+    case SimFormRegion:
+      return {"0:0:FFF", "11:1000:1FFF", "12:0:FFF", "5:4:3", "x:0:1"};
   }
   return {};
 }
@@ -120,6 +124,8 @@ TEST(SimEfiOptions, EveryOptionMeansTheSameInTheOptionsFileAsOnTheCommandLine) {
       EXPECT_TRUE(SamePlatform(Efi.Options.Platform, Host.Platform));
       EXPECT_EQ(Efi.Options.McfgPresent, Host.Firmware.McfgBase.has_value());
       EXPECT_EQ(Efi.Options.McfgBase, Host.Firmware.McfgBase.value_or(Efi.Options.McfgBase));
+      EXPECT_EQ(Efi.Options.FadtPresent, Host.Firmware.FadtBase.has_value());
+      EXPECT_EQ(Efi.Options.FadtBase, Host.Firmware.FadtBase.value_or(Efi.Options.FadtBase));
       // "--name=VALUE" is the same option.
       if (Row.Form != SimFormFlag) {
         const EfiParse Joined = ParseEfi(Words[0] + "=" + Words[1]);
