@@ -122,8 +122,10 @@ BOOLEAN IsFadt(UINT64 Address) {
   return Address != 0 && SameBytes(reinterpret_cast<const VOID *>(Address), "FACP", 4);
 }
 
-// The tables the view replaces with its own.
-BOOLEAN Replaced(UINT64 Address) { return IsMcfg(Address) || IsFadt(Address); }
+// The tables the view replaces with its own (or leaves out).
+BOOLEAN Replaced(UINT64 Address, SimEfiFadt Fadt) {
+  return IsMcfg(Address) || (Fadt != SimEfiFadtReal && IsFadt(Address));
+}
 
 // The real FADT and its length, when the real XSDT lists one.
 const UINT8 *RealFadt(const UINT8 *Xsdt, const ACPI_DESCRIPTION_HEADER *XsdtHeader,
@@ -179,7 +181,8 @@ VOID BuildMcfg(UINT8 *Mcfg, UINT64 Base) {
 
 // The real XSDT's header and entries without its MCFG and FADT, then ours.
 VOID BuildXsdt(UINT8 *Xsdt, UINT32 Length, const UINT8 *Real,
-               const ACPI_DESCRIPTION_HEADER *RealHeader, const UINT8 *Mcfg, const UINT8 *Fadt) {
+               const ACPI_DESCRIPTION_HEADER *RealHeader, const UINT8 *Mcfg, const UINT8 *Fadt,
+               SimEfiFadt FadtChoice) {
   ACPI_DESCRIPTION_HEADER Header;
   if (Real != nullptr) {
     Header = *RealHeader;
@@ -194,7 +197,7 @@ VOID BuildXsdt(UINT8 *Xsdt, UINT32 Length, const UINT8 *Real,
       Real != nullptr ? (RealHeader->Length - ACPI_XSDT_ENTRIES_OFFSET) / sizeof(UINT64) : 0;
   for (UINT32 Index = 0; Index < RealCount; Index++) {
     const UINT64 Entry = XsdtEntry(Real, Index);
-    if (Replaced(Entry)) continue;
+    if (Replaced(Entry, FadtChoice)) continue;
     CopyBytes(Xsdt + ACPI_XSDT_ENTRIES_OFFSET + Count++ * sizeof(UINT64), &Entry, sizeof(Entry));
   }
   const UINT8 *Own[] = {Fadt, Mcfg};
@@ -232,13 +235,14 @@ UINTN FindAcpi20Entry(const EFI_SYSTEM_TABLE *Real) {
 
 EFI_STATUS SimEfiBuildFirmwareView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPresent,
                                    UINT64 McfgBase, EFI_STALL Stall, VOID *(*Allocate)(UINTN Bytes),
-                                   SimEfiFirmwareView *View, BOOLEAN FadtPresent, UINT16 FadtBase) {
+                                   SimEfiFirmwareView *View, SimEfiFadt FadtChoice,
+                                   UINT16 FadtBase) {
   View->SystemTable = nullptr;
   View->Memory = nullptr;
   const UINTN RealEntries = Real->ConfigurationTable != nullptr ? Real->NumberOfTableEntries : 0;
   const UINTN Acpi20Index = RealEntries == 0 ? 0 : FindAcpi20Entry(Real);
   const BOOLEAN HasAcpi20 = Acpi20Index < RealEntries;
-  const BOOLEAN Acpi = McfgPresent || FadtPresent;
+  const BOOLEAN FadtPresent = FadtChoice == SimEfiFadtPatched;
 
   ACPI_DESCRIPTION_HEADER RealXsdtHeader;
   const UINT8 *RealXsdtTable = HasAcpi20 ? RealXsdt(Real, Acpi20Index, &RealXsdtHeader) : nullptr;
@@ -246,9 +250,10 @@ EFI_STATUS SimEfiBuildFirmwareView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPre
   if (RealXsdtTable != nullptr) {
     const UINT32 Count = (RealXsdtHeader.Length - ACPI_XSDT_ENTRIES_OFFSET) / sizeof(UINT64);
     for (UINT32 Index = 0; Index < Count; Index++) {
-      KeptEntries += Replaced(XsdtEntry(RealXsdtTable, Index)) ? 0 : 1;
+      KeptEntries += Replaced(XsdtEntry(RealXsdtTable, Index), FadtChoice) ? 0 : 1;
     }
   }
+  const BOOLEAN Acpi = McfgPresent || FadtPresent;
   UINT32 RealFadtLength = 0;
   const UINT8 *RealFadtTable = RealFadt(RealXsdtTable, &RealXsdtHeader, &RealFadtLength);
   UINT32 FadtLength = ACPI_FADT_REVISION_2_LENGTH;
@@ -283,7 +288,7 @@ EFI_STATUS SimEfiBuildFirmwareView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPre
     if (FadtPresent) {
       BuildFadt(Memory + FadtAt, FadtLength, RealFadtTable, RealFadtLength, FadtBase);
     }
-    BuildXsdt(Memory + XsdtAt, XsdtLength, RealXsdtTable, &RealXsdtHeader, Mcfg, Fadt);
+    BuildXsdt(Memory + XsdtAt, XsdtLength, RealXsdtTable, &RealXsdtHeader, Mcfg, Fadt, FadtChoice);
     BuildRsdp(Rsdp, Memory + XsdtAt);
   }
 

@@ -14,11 +14,17 @@ struct SimEfiFirmwareView {
   VOID *Memory;                   // one block holding the copy and the new tables
 };
 
-// McfgPresent false: the XSDT lists no MCFG; FadtPresent false: no FADT; both
-// false: the copy has no ACPI 2.0 entry at all. Stall null: the real boot
-// services table. Allocate returns memory for the view (null on failure:
-// EFI_OUT_OF_RESOURCES).
+// What the view does with the real FADT.
+enum SimEfiFadt : UINT32 {
+  SimEfiFadtReal,     // lists it as it is (or none, where the firmware has none)
+  SimEfiFadtPatched,  // a copy (or a new one) giving FadtBase as the ACPI I/O base
+  SimEfiFadtNone,     // lists no FADT
+};
+
+// McfgPresent false: the XSDT lists no MCFG, and without a patched FADT the copy
+// has no ACPI 2.0 entry at all. Stall null: the real boot services table. Allocate
+// returns memory for the view (null on failure: EFI_OUT_OF_RESOURCES).
 EFI_STATUS SimEfiBuildFirmwareView(const EFI_SYSTEM_TABLE *Real, BOOLEAN McfgPresent,
                                    UINT64 McfgBase, EFI_STALL Stall, VOID *(*Allocate)(UINTN Bytes),
-                                   SimEfiFirmwareView *View, BOOLEAN FadtPresent = FALSE,
+                                   SimEfiFirmwareView *View, SimEfiFadt Fadt = SimEfiFadtReal,
                                    UINT16 FadtBase = 0);

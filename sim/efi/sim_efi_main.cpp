@@ -263,9 +263,9 @@ extern "C" EFI_STATUS EFIAPI SimEfiMain(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE
   if (Status == EFI_SUCCESS) Status = CreatePlatform(&Options);
   SimEfiFirmwareView View = {nullptr, nullptr};
   if (Status == EFI_SUCCESS) {
-    Status =
-        SimEfiBuildFirmwareView(SystemTable, Options.McfgPresent, Options.McfgBase, SimulatedStall,
-                                PoolAllocate, &View, Options.FadtPresent, Options.FadtBase);
+    Status = SimEfiBuildFirmwareView(
+        SystemTable, Options.McfgPresent, Options.McfgBase, SimulatedStall, PoolAllocate, &View,
+        Options.FadtPresent ? SimEfiFadtPatched : SimEfiFadtNone, Options.FadtBase);
     if (Status != EFI_SUCCESS) PrintFailure("no memory for the firmware view", Status);
   }
   if (Status == EFI_SUCCESS) {

@@ -130,9 +130,13 @@ PchVerdict PchIdentifyPlatform() {
   }
   // The IDs may be hidden; the class code and BAR0 still answer. A BAR0 that is
   // an I/O BAR belongs to some other function.
-  UINT32 ClassCode = RegRead32(Spi + PCI_CLASS_REVISION) >> PCI_CLASS_CODE_SHIFT;
+  UINT32 ClassRevision = RegRead32(Spi + PCI_CLASS_REVISION);
+  if (ClassRevision == PCI_REGISTER_ABSENT) {
+    return PchNoController;  // nothing answers at 0:31.5 at all
+  }
   UINT32 Bar0 = RegRead32(Spi + SPI_BAR0);
-  if (ClassCode != SPI_CLASS_CODE || (Bar0 & PCI_BAR_IO_SPACE) != 0) {
+  if ((ClassRevision >> PCI_CLASS_CODE_SHIFT) != SPI_CLASS_CODE ||
+      (Bar0 & PCI_BAR_IO_SPACE) != 0) {
     return PchUnsupportedController;
   }
   // The registers are used where firmware put them: a BAR0 without a base, or with
