@@ -135,8 +135,7 @@ PchVerdict PchIdentifyPlatform() {
     return PchNoController;  // nothing answers at 0:31.5 at all
   }
   UINT32 Bar0 = RegRead32(Spi + SPI_BAR0);
-  if ((ClassRevision >> PCI_CLASS_CODE_SHIFT) != SPI_CLASS_CODE ||
-      (Bar0 & PCI_BAR_IO_SPACE) != 0) {
+  if ((ClassRevision >> PCI_CLASS_CODE_SHIFT) != SPI_CLASS_CODE || (Bar0 & PCI_BAR_IO_SPACE) != 0) {
     return PchUnsupportedController;
   }
   // The registers are used where firmware put them: a BAR0 without a base, or with

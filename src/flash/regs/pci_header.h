@@ -7,7 +7,7 @@
 constexpr UINT32 PCI_ID = 0x00;  // vendor ID in bits 15:0, device ID in bits 31:16
 constexpr UINT32 PCI_DEVICE_ID_SHIFT = 16;
 constexpr UINT16 PCI_VENDOR_ID_INTEL = 0x8086;
-constexpr UINT16 PCI_ID_ABSENT = 0xFFFF;  // nothing answers, or the IDs are hidden
+constexpr UINT16 PCI_ID_ABSENT = 0xFFFF;            // nothing answers, or the IDs are hidden
 constexpr UINT32 PCI_REGISTER_ABSENT = 0xFFFFFFFF;  // what a function that is not there reads
 
 constexpr UINT32 PCI_CLASS_REVISION = 0x08;  // class code in bits 31:8
