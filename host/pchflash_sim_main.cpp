@@ -5,9 +5,11 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+#include <vector>
 
 #include "flash/part_table.h"
 #include "flash/pch_generation.h"
+#include "flash/spi_controller.h"
 #include "host/firmware_model.h"
 #include "host/report.h"
 #include "host/sim_options.h"
@@ -56,12 +58,21 @@ bool OpenOutputs(const SimOptions &Options, OutputFiles *Files, std::string *Mes
   return true;
 }
 
-std::optional<FlashPartChoice> SelectedPart() {
-  INT32 Index = SelectedFlashPartIndex();
+std::optional<FlashPartChoice> SelectedPart(UINT32 Component) {
+  INT32 Index = SelectedFlashPartIndexIn(Component);
   if (Index < 0) return std::nullopt;
-  const CHAR8 *Vendor = SelectedFlashVendorName();
-  const CHAR8 *Part = SelectedFlashPartName();
-  return FlashPartChoice{Index, Vendor != nullptr ? Vendor : "", Part != nullptr ? Part : ""};
+  const FlashPartEntry &Row = FlashPartTable[Index];
+  return FlashPartChoice{Index, Row.VendorName, Row.PartName};
+}
+
+// The part of each component the tool saw: two where the descriptor lists two.
+std::vector<std::optional<FlashPartChoice>> SelectedParts() {
+  UINT32 Components = SpiControllerState.ComponentCountCode != 0 ? 2 : 1;
+  std::vector<std::optional<FlashPartChoice>> Parts;
+  for (UINT32 Component = 0; Component < Components; Component++) {
+    Parts.push_back(SelectedPart(Component));
+  }
+  return Parts;
 }
 
 }  // namespace
@@ -103,7 +114,8 @@ int main(int Argc, char **Argv) {
   }
   SimBackendAttach(nullptr);
   Summary.StatusText = FormattedStatusText(Summary.Status);
-  Summary.FlashPart = SelectedPart();
+  Summary.FlashPart = SelectedPart(0);
+  Summary.FlashParts = SelectedParts();
   Summary.DescriptorMode = BiosWindow.DescriptorMode != FALSE;
   if (PchPlatform.Identified) {
     Summary.Pch = PchPlatform.Generation->Name;

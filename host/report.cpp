@@ -14,6 +14,11 @@ std::string Hex64(uint64_t Value) {
   return Text;
 }
 
+nlohmann::json FlashPartJson(const std::optional<FlashPartChoice> &Part) {
+  if (!Part) return nullptr;
+  return {{"index", Part->Index}, {"vendor", Part->Vendor}, {"part", Part->Part}};
+}
+
 nlohmann::json RangesJson(const std::vector<FlashByteRange> &Ranges) {
   nlohmann::json List = nlohmann::json::array();
   for (const FlashByteRange &Range : Ranges) List.push_back({Range.Start, Range.End});
@@ -111,12 +116,10 @@ nlohmann::json ReportJson(const SimRunSummary &Summary) {
   Report["status_text"] = Summary.StatusText;
   Report["reset"] = ResetKindName(Summary.Reset);
   Report["console"] = Summary.Console;
-  if (Summary.FlashPart) {
-    Report["flash_part"] = {{"index", Summary.FlashPart->Index},
-                            {"vendor", Summary.FlashPart->Vendor},
-                            {"part", Summary.FlashPart->Part}};
-  } else {
-    Report["flash_part"] = nullptr;
+  Report["flash_part"] = FlashPartJson(Summary.FlashPart);
+  Report["flash_parts"] = nlohmann::json::array();
+  for (const std::optional<FlashPartChoice> &Part : Summary.FlashParts) {
+    Report["flash_parts"].push_back(FlashPartJson(Part));
   }
   Report["descriptor_mode"] = Summary.DescriptorMode;
   Report["pch"] = Summary.Pch ? nlohmann::json(*Summary.Pch) : nlohmann::json(nullptr);

@@ -32,6 +32,8 @@ struct SimRunSummary {
   SimResetKind Reset = SimResetNone;
   std::string Console;                       // UTF-8
   std::optional<FlashPartChoice> FlashPart;  // none when no row was accepted
+  // Each component's part, component 0 first; none where no row was accepted.
+  std::vector<std::optional<FlashPartChoice>> FlashParts;
   bool DescriptorMode = false;
   std::optional<std::string> Pch;      // the generation the application identified
   std::optional<uint16_t> AcpiIoBase;  // the ACPI I/O base it used

@@ -71,9 +71,18 @@ void FillFromSeed(uint8_t *Image, uint32_t Begin, uint32_t End, uint64_t Seed) {
   }
 }
 
+// One VSCC table entry: the JEDEC ID and the capabilities of a chip.
+void PutVsccEntry(uint8_t *Image, uint32_t Offset, const SimChipModel *Chip) {
+  Put32(Image, Offset,
+        Chip->Id[0] | (static_cast<uint32_t>(Chip->Id[1]) << 8) |
+            (static_cast<uint32_t>(Chip->IdLength == 3 ? Chip->Id[2] : 0) << 16));
+  Put32(Image, Offset + 4, SimDefaultVscc(Chip));
+}
+
 void WriteDescriptor(const SimConfig *Config, uint8_t *Image, uint32_t Total) {
-  const SimChipModel *Chip = SimChipAt(static_cast<uint32_t>(Config->ChipIndex));
+  const SimChipModel *Chip = SimConfigChip(Config, 0);
   const bool Two = Config->Components == 2;
+  const SimChipModel *Chip2 = Two ? SimConfigChip(Config, 1) : nullptr;
   SimFill(Image, 0xFF, SIM_DESCRIPTOR_SIZE);
 
   Put32(Image, FLVALSIG_OFFSET, FLVALSIG);
@@ -83,8 +92,8 @@ void WriteDescriptor(const SimConfig *Config, uint8_t *Image, uint32_t Total) {
   Put32(Image, FLMAP2_OFFSET, (GEN_FMSBA >> 4) | (GEN_CPU_STRAP_DWORDS << 8));
 
   const uint8_t Density = SimDensityCode(Chip->Size);
-  Put32(Image, GEN_FCBA,
-        Density | (static_cast<uint32_t>(Two ? Density : DENSITY_UNUSED) << 4) | FLCOMP_CLOCKS);
+  const uint8_t Density2 = Two ? SimDensityCode(Chip2->Size) : DENSITY_UNUSED;
+  Put32(Image, GEN_FCBA, Density | (static_cast<uint32_t>(Density2) << 4) | FLCOMP_CLOCKS);
   Put32(Image, GEN_FCBA + 4, 0);  // FLILL: no invalid instructions
   Put32(Image, GEN_FCBA + 8, 0);  // FLILL1
 
@@ -114,23 +123,36 @@ void WriteDescriptor(const SimConfig *Config, uint8_t *Image, uint32_t Total) {
   SimFill(Image + GEN_FPSBA, 0x00, GEN_PCH_STRAP_DWORDS * 4);
   SimFill(Image + GEN_FMSBA, 0x00, GEN_CPU_STRAP_DWORDS * 4);
 
-  // Upper map: the VSCC table that firmware copies into LVSCC/UVSCC.
-  Put32(Image, FLUMAP1_OFFSET, (GEN_VTBA >> 4) | (2u << 8));
-  Put32(Image, GEN_VTBA,
-        Chip->Id[0] | (static_cast<uint32_t>(Chip->Id[1]) << 8) |
-            (static_cast<uint32_t>(Chip->IdLength == 3 ? Chip->Id[2] : 0) << 16));
-  Put32(Image, GEN_VTBA + 4, SimDefaultVscc(Chip));
+  // Upper map: the VSCC table that firmware copies into LVSCC/UVSCC, one entry
+  // per kind of chip.
+  const bool TwoKinds = Two && Chip2 != Chip;
+  Put32(Image, FLUMAP1_OFFSET, (GEN_VTBA >> 4) | ((TwoKinds ? 4u : 2u) << 8));
+  PutVsccEntry(Image, GEN_VTBA, Chip);
+  if (TwoKinds) PutVsccEntry(Image, GEN_VTBA + 8, Chip2);
 }
 
 uint32_t ComponentSize(uint32_t Code) { return Code < 8 ? (0x80000u << Code) : 0; }
 
 }  // namespace
 
+const SimChipModel *SimConfigChip(const SimConfig *Config, uint32_t Component) {
+  if (Config == nullptr || Component >= Config->Components || Config->Components > 2) {
+    return nullptr;
+  }
+  int32_t Index = Config->ChipIndex;
+  if (Component == 1 && Config->Chip2Index >= 0) Index = Config->Chip2Index;
+  return Index < 0 ? nullptr : SimChipAt(static_cast<uint32_t>(Index));
+}
+
 uint32_t SimConfigFlashSize(const SimConfig *Config) {
-  if (Config == nullptr || Config->ChipIndex < 0) return 0;
-  const SimChipModel *Chip = SimChipAt(static_cast<uint32_t>(Config->ChipIndex));
-  if (Chip == nullptr || Config->Components < 1 || Config->Components > 2) return 0;
-  return Chip->Size * Config->Components;
+  if (Config == nullptr || Config->Components < 1) return 0;
+  uint32_t Total = 0;
+  for (uint32_t Component = 0; Component < Config->Components; Component++) {
+    const SimChipModel *Chip = SimConfigChip(Config, Component);
+    if (Chip == nullptr) return 0;
+    Total += Chip->Size;
+  }
+  return Total;
 }
 
 void SimGenerateImage(const SimConfig *Config, uint8_t *Image) {

@@ -149,6 +149,15 @@ constexpr SimOptionRow kRows[] = {
      .Max = 2,
      .Set = [](Settings *S, const Value &V) { S->Platform.Components = uint32_t(V.Number); },
      .Help = "1|2: number of chips of that kind"},
+    {.Name = "--chip2",
+     .Form = SimFormChip,
+     .Set =
+         [](Settings *S, const Value &V) {
+           S->Platform.Chip2Index = V.Choice;
+           S->Platform.Components = 2;
+         },
+     .Help = "NAME|HEX|unknown: component 1's chip, which may differ from --chip in kind and "
+             "size; implies --components 2"},
     {.Name = "--flash",
      .Form = SimFormText,
      .Scope = SimScopeHostFiles,
@@ -213,6 +222,26 @@ constexpr SimOptionRow kRows[] = {
     {.Name = "--vscc-unlocked",
      .Flag = &SimConfig::VsccUnlocked,
      .Help = "LVSCC/UVSCC stay writable"},
+    {.Name = "--lvscc",
+     .Form = SimFormHex,
+     .Max = MAX_UINT32,
+     .Set =
+         [](Settings *S, const Value &V) {
+           S->Platform.Lvscc = uint32_t(V.Number);
+           S->Platform.LvsccGiven = true;
+         },
+     .Help = "HEX: LVSCC at power-on (component 0's erase opcodes; VCL as --vscc-unlocked "
+             "says); default: the chip's own"},
+    {.Name = "--uvscc",
+     .Form = SimFormHex,
+     .Max = MAX_UINT32,
+     .Set =
+         [](Settings *S, const Value &V) {
+           S->Platform.Uvscc = uint32_t(V.Number);
+           S->Platform.UvsccGiven = true;
+         },
+     .Help = "HEX: UVSCC at power-on (component 1's erase opcodes); default: component 1's "
+             "chip's own, or component 0's with one chip"},
     {.Name = "--gpr0",
      .Form = SimFormRange,
      .Set =
@@ -226,6 +255,12 @@ constexpr SimOptionRow kRows[] = {
      .Flag = &SimConfig::ChipProtect,
      .Help = "The chip's status register has its block-protect bits set: the chip ignores "
              "every program and erase"},
+    {.Name = "--chip-status",
+     .Form = SimFormHex,
+     .Max = 0xFF,
+     .Set = [](Settings *S, const Value &V) { S->Platform.ChipStatus = uint8_t(V.Number); },
+     .Help = "HEX: every chip's status register 1 at power-on (WIP and WEL read 0); the chip "
+             "ignores program and erase while one of its own block-protect bits is set"},
     {.Name = "--pm-timer-stopped",
      .Flag = &SimConfig::PmTimerStopped,
      .Help = "PM1_TMR never changes"},

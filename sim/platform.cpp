@@ -186,6 +186,9 @@ bool ConfigValid(const SimConfig *Config) {
   if (Config->Pch < 0 || static_cast<uint32_t>(Config->Pch) >= SimPchCount()) return false;
   // A descriptor region the generation's controller has no FREG register for.
   if ((Config->RegionsGiven >> SimConfigPchModel(Config)->RegionCount) != 0) return false;
+  if (Config->Chip2Index >= 0 && static_cast<uint32_t>(Config->Chip2Index) >= SimChipCount()) {
+    return false;
+  }
   if (Config->ProtectCount + Config->ProtectReadCount > SIM_MAX_PROTECTED_RANGES) return false;
   if (Config->InitialFlash != nullptr && Config->InitialFlashSize != SimConfigFlashSize(Config)) {
     return false;
@@ -194,12 +197,15 @@ bool ConfigValid(const SimConfig *Config) {
 }
 
 void PowerOn(SimPlatform *Platform) {
-  const SimChipModel *Model = SimChipAt(static_cast<uint32_t>(Platform->Config.ChipIndex));
-  Platform->ChipCount = Platform->Config.Components;
-  const uint8_t Status = Platform->Config.ChipProtect ? Model->BlockProtectBits : 0;
+  const SimConfig &Config = Platform->Config;
+  Platform->ChipCount = Config.Components;
+  uint32_t FlashBase = 0;
   for (uint32_t I = 0; I < Platform->ChipCount; I++) {
-    SimChipPowerOn(&Platform->Chips[I], Model, Platform->Flash + I * Model->Size, I * Model->Size,
-                   Status);
+    const SimChipModel *Model = SimConfigChip(&Config, I);
+    const uint8_t Status = static_cast<uint8_t>(Config.ChipStatus |
+                                                (Config.ChipProtect ? Model->BlockProtectBits : 0));
+    SimChipPowerOn(&Platform->Chips[I], Model, Platform->Flash + FlashBase, FlashBase, Status);
+    FlashBase += Model->Size;
   }
   SimPmcPowerOn(Platform);
   SimPciPowerOn(Platform);
@@ -250,6 +256,7 @@ void SimConfigDefaults(SimConfig *Config) {
   SimFill(Config, 0, sizeof(*Config));
   Config->ChipIndex = SimFindChipByName("W25Q128BV");
   Config->Components = 1;
+  Config->Chip2Index = -1;
   Config->SpiClockHz = SIM_DEFAULT_SPI_CLOCK_HZ;
   SimConfigPch(Config, 0);
 }

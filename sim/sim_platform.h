@@ -84,7 +84,8 @@ constexpr uint32_t SIM_MAX_PROTECTED_RANGES = 5;  // PR0..PR4
 
 struct SimConfig {
   int32_t ChipIndex;            // SimChipAt index; default the W25Q128BV model
-  uint32_t Components;          // 1 or 2 chips of the same kind
+  uint32_t Components;          // 1 or 2 chips
+  int32_t Chip2Index;           // component 1's chip; -1: the same model as component 0
   const uint8_t *InitialFlash;  // whole-flash contents, or null for the generated image
   size_t InitialFlashSize;      // must equal the total flash size when given
   uint64_t Seed;                // content of the generated image
@@ -108,6 +109,11 @@ struct SimConfig {
   bool Gpr0Enabled;     // GPR0 holds Gpr0 with WPE at power-on (else 0)
   SimRange Gpr0;        // the global protected range; writable until FLOCKDN, like PRn
   bool ChipProtect;     // every chip's status register has its BP bits set at power-on
+  uint8_t ChipStatus;   // every chip's status register 1 at power-on (BP bits, TB, SEC, SRWD)
+  bool LvsccGiven;      // LVSCC holds Lvscc at power-on, else the chip's own capabilities
+  uint32_t Lvscc;
+  bool UvsccGiven;  // likewise UVSCC
+  uint32_t Uvscc;
   bool PmTimerStopped;  // PM1_TMR reads one constant value (firmware set ACPI_TIM_DIS)
   bool Flockdn;         // HSFSTS_CTL.FLOCKDN set at power-on
   // Added for the PCH generations (appended; the fields above keep their meaning):
@@ -139,6 +145,8 @@ struct SimAllocator {
 
 // Size in bytes of the whole flash the configuration describes (all components).
 uint32_t SimConfigFlashSize(const SimConfig *Config);
+// The chip model of a component of the configuration; null when there is none.
+const SimChipModel *SimConfigChip(const SimConfig *Config, uint32_t Component);
 
 // Writes the generated default image for the configuration into Image
 // (SimConfigFlashSize bytes): descriptor, regions, straps, seeded contents.

@@ -538,9 +538,14 @@ void SimSpiPowerOn(SimPlatform *Platform) {
   S.Optype = FIRMWARE_OPTYPE;
   S.Opmenu[0] = FIRMWARE_OPMENU0;
   S.Opmenu[1] = FIRMWARE_OPMENU1;
-  const uint32_t Vscc = SimDefaultVscc(Platform->Chips[0].Model);
-  S.Lvscc = Vscc | (Config.VsccUnlocked ? 0 : VSCC_VCL);
-  S.Uvscc = Vscc;
+  // Firmware's values for each chip, or the values a board's firmware left; the
+  // vendor component lock in LVSCC follows --vscc-unlocked. With one chip, UVSCC
+  // describes no chip and firmware leaves the same value there.
+  const SimChipModel *Upper = Platform->Chips[Platform->ChipCount - 1].Model;
+  const uint32_t Lvscc =
+      Config.LvsccGiven ? Config.Lvscc : SimDefaultVscc(Platform->Chips[0].Model);
+  S.Lvscc = (Lvscc & ~VSCC_VCL) | (Config.VsccUnlocked ? 0 : VSCC_VCL);
+  S.Uvscc = (Config.UvsccGiven ? Config.Uvscc : SimDefaultVscc(Upper)) & ~VSCC_VCL;
 }
 
 void SimSpiUpdate(SimPlatform *Platform) {

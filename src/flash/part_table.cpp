@@ -12,7 +12,9 @@ constexpr UINT32 ID_BUFFER_BYTES = 8;
 
 // The scan's position and the candidate it builds.
 UINT32 RowIndex = 0;
-INT32 SelectedRow = -1;
+UINT32 ScanComponent = 0;  // the component whose chip the scan identifies
+INT32 SelectedRow[FLASH_COMPONENT_MAX] = {-1, -1};
+SpiControllerConfig SelectedConfig[FLASH_COMPONENT_MAX] = {};
 FlashDeviceInfo Candidate = {};
 SpiControllerConfig CandidateConfig = {};
 SpiControllerSettings SettingsCopy = {};
@@ -47,8 +49,14 @@ UINT32 ReadChipId(UINT32 ByteCount) {
   if (ByteCount > ID_BUFFER_BYTES) {
     ByteCount = ID_BUFFER_BYTES;
   }
-  SpiFlashReadJedecId(0, ByteCount, Id);
+  SpiFlashReadJedecId(static_cast<UINT8>(ScanComponent), ByteCount, Id);
   return ReadLittleEndian32(Id);
+}
+
+// The row at the scan index becomes the part of the component being scanned.
+VOID SelectRow() {
+  SelectedRow[ScanComponent] = static_cast<INT32>(RowIndex);
+  SelectedConfig[ScanComponent] = CandidateConfig;
 }
 
 }  // namespace
@@ -108,7 +116,11 @@ EFI_STATUS LoadFlashDeviceInfo(FlashDeviceInfo *Info) {
 
 EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info) {
   const SpiControllerConfig *Config = Info->Config;
-  SpiProgramForPart(Config);
+  // The opcode menu, the window and the writable range follow component 0's part;
+  // component 1's chip is only identified.
+  if (ScanComponent == 0) {
+    SpiProgramForPart(Config);
+  }
 
   if (Info->ChipId != FLASH_GENERIC_CHIP_ID) {
     UINT32 IdBytes =
@@ -116,6 +128,9 @@ EFI_STATUS ConfigureSpiForPart(FlashDeviceInfo *Info) {
     if (ReadChipId(IdBytes) != Info->ChipId) {
       return EFI_UNSUPPORTED;
     }
+  }
+  if (ScanComponent != 0) {
+    return EFI_SUCCESS;
   }
   BiosWindow.FlashSize = Config->Capacity;
   BiosWindow.EraseBlockSize = Config->EraseBlockSize;
@@ -150,11 +165,28 @@ FlashDeviceInfo *TryFlashPart() {
 
 VOID DetectFlashPart() {
   RowIndex = 0;
-  SelectedRow = -1;
+  ScanComponent = 0;
+  SelectedRow[0] = -1;
+  SelectedRow[1] = -1;
   if (!SpiBarUsable(SpiDecodingBar())) {
     return;  // nothing to program: no part is selected
   }
   ScanPartTable();
+  UINT8 Count = 0;
+  if (SelectedRow[0] >= 0 && !SpiControllerStuck() && !EFI_ERROR(GetFlashComponentCount(&Count)) &&
+      Count >= 2) {
+    // Each chip is identified at its own chip select: an address in component 1.
+    ScanComponent = 1;
+    RowIndex = 0;
+    ScanPartTable();
+    ScanComponent = 0;
+  }
+  // LVSCC/UVSCC are written once, for the parts selected, never for rows tried.
+  if (SelectedRow[0] >= 0) {
+    const SpiControllerConfig *Second =
+        SelectedRow[1] >= 0 ? &SelectedConfig[1] : &SelectedConfig[0];
+    SpiProgramComponentCapabilities(&SelectedConfig[0], Second);
+  }
   // Erases choose their size from what LVSCC/UVSCC hold after the set-up.
   SpiReadComponentCapabilities();
 }
@@ -163,7 +195,7 @@ VOID ScanPartTable() {
   if (FlashPartTable[0].ScanKey != 0) {
     for (;;) {
       if (TryFlashPart() != nullptr) {
-        SelectedRow = static_cast<INT32>(RowIndex);
+        SelectRow();
         return;
       }
       // An identification cycle that never finished: every further row would
@@ -183,18 +215,22 @@ VOID ScanPartTable() {
   }
   // The generic row: never identified, sized from the descriptor.
   if (TryFlashPart() != nullptr) {
-    SelectedRow = static_cast<INT32>(RowIndex);
+    SelectRow();
   }
 }
 
-INT32 SelectedFlashPartIndex() { return SelectedRow; }
+INT32 SelectedFlashPartIndex() { return SelectedRow[0]; }
+
+INT32 SelectedFlashPartIndexIn(UINT32 Component) {
+  return Component < FLASH_COMPONENT_MAX ? SelectedRow[Component] : -1;
+}
 
 const CHAR8 *SelectedFlashVendorName() {
-  return SelectedRow < 0 ? nullptr : FlashPartTable[SelectedRow].VendorName;
+  return SelectedRow[0] < 0 ? nullptr : FlashPartTable[SelectedRow[0]].VendorName;
 }
 
 const CHAR8 *SelectedFlashPartName() {
-  return SelectedRow < 0 ? nullptr : FlashPartTable[SelectedRow].PartName;
+  return SelectedRow[0] < 0 ? nullptr : FlashPartTable[SelectedRow[0]].PartName;
 }
 
 UINT8 FlashSizeCode(UINT32 Bytes) {

@@ -8,8 +8,14 @@
 
 VOID DetectFlashPart();
 
-// The row DetectFlashPart accepted, or -1 when none was.
+// A board has one or two flash components (chips).
+constexpr UINT32 FLASH_COMPONENT_MAX = 2;
+
+// The row DetectFlashPart accepted for component 0, or -1 when none was.
 INT32 SelectedFlashPartIndex();
+// The row accepted for a component's chip; -1 when none was, or the board has no
+// such component.
+INT32 SelectedFlashPartIndexIn(UINT32 Component);
 // Names of the accepted row, for reports; null when none was accepted.
 const CHAR8 *SelectedFlashVendorName();
 const CHAR8 *SelectedFlashPartName();
@@ -67,6 +73,9 @@ struct FlashPartEntry {
   CHAR8 PartName[FLASH_NAME_BYTES];
   FlashGeometry Geometry;
   SpiControllerSettings Settings;
+  // The status-register bits that protect blocks on this part (BP0..BP2 or
+  // BP0..BP3); SRWD, TB and SEC are not among them.
+  UINT8 BlockProtectMask;
 };
 
 extern const FlashPartEntry FlashPartTable[FLASH_PART_COUNT];

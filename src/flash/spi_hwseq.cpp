@@ -66,11 +66,18 @@ UINT32 DataCycleBytes(UINT32 A, UINT32 R) {
   return N;
 }
 
+// The capabilities of the component that holds flash-linear A: LVSCC governs
+// component 0, UVSCC component 1. A board with one component has no use for UVSCC.
+UINT32 ComponentCapability(UINT32 A) {
+  const SpiControllerStateRecord &State = SpiControllerState;
+  BOOLEAN Second = State.ComponentCountCode != 0 && A >= State.SecondComponentBase;
+  return Second ? State.UvsccValue : State.LvsccValue;
+}
+
 // 64 KiB where alignment, the remaining length and the component's capability (as
 // read at initialisation) allow it, else 4 KiB.
 UINT32 EraseCycleBytes(UINT32 A, UINT32 R, UINT32 *Fcycle) {
-  const SpiControllerStateRecord &State = SpiControllerState;
-  UINT32 Capability = (A < State.SecondComponentBase) ? State.LvsccValue : State.UvsccValue;
+  UINT32 Capability = ComponentCapability(A);
   if (R >= FLASH_BLOCK_64K && R % FLASH_BLOCK_64K == 0 && A % FLASH_BLOCK_64K == 0 &&
       (Capability & VSCC_EO_64K_VALID) != 0) {
     *Fcycle = FCYCLE_ERASE_64K;
@@ -356,11 +363,8 @@ EFI_STATUS SpiFlashErase(FlashRegion Region, UINT32 Address, UINT32 ByteCount) {
 }
 
 EFI_STATUS SpiFlashReadJedecId(UINT8 Selector, UINT32 ByteCount, UINT8 *Buffer) {
-  // The identification cycle cannot choose a chip select: with two components
-  // the answer would be ambiguous, so nothing is read.
-  if (SpiControllerState.ComponentCountCode != 0) {
-    return EFI_INVALID_PARAMETER;
-  }
+  // The cycle's address picks the chip select: one at or above component 0's size
+  // reaches component 1 (on a one-component board both selectors read address 0).
   UINT32 Address = (Selector == 1) ? SpiControllerState.SecondComponentBase : 0;
   return SpiSendCycle(FlashRegionWholeFlash, SpiCycleReadJedecId, Address, ByteCount, Buffer);
 }
@@ -374,13 +378,12 @@ BOOLEAN SpiControllerStuck() { return ControllerStuck; }
 VOID SpiResetStuck() { ControllerStuck = FALSE; }
 
 BOOLEAN SpiEraseSupported(UINT32 FlashLinear, UINT32 ByteCount) {
-  const SpiControllerStateRecord &State = SpiControllerState;
   UINT32 A = FlashLinear;
   UINT32 R = ByteCount;
   while (R >= FLASH_SECTOR_4K) {
     UINT32 Fcycle = 0;
     UINT32 N = EraseCycleBytes(A, R, &Fcycle);
-    UINT32 Capability = (A < State.SecondComponentBase) ? State.LvsccValue : State.UvsccValue;
+    UINT32 Capability = ComponentCapability(A);
     UINT32 Valid = Fcycle == FCYCLE_ERASE_64K ? VSCC_EO_64K_VALID : VSCC_EO_4K_VALID;
     if ((Capability & Valid) == 0) {
       return FALSE;

@@ -78,23 +78,6 @@ BOOLEAN VsccHasValidErase(UINT32 Vscc) {
   return (Vscc & (VSCC_EO_4K_VALID | VSCC_EO_64K_VALID)) != 0;
 }
 
-// LVSCC/UVSCC as firmware left them (read at initialisation) stand where they hold a
-// valid erase opcode: firmware knows the installed chip. Only a register without
-// one is written, and only while the vendor component lock is open.
-VOID SetComponentCapabilities(UINT64 Mmio, const SpiControllerConfig *Config) {
-  const SpiControllerStateRecord &Firmware = SpiControllerState;
-  if ((Firmware.LvsccValue & VSCC_VCL) != 0) {
-    return;
-  }
-  UINT32 Vscc = ComputeVsccValue(Config);
-  if (!VsccHasValidErase(Firmware.LvsccValue)) {
-    RegWrite32(Mmio + LVSCC, Vscc);
-  }
-  if (!VsccHasValidErase(Firmware.UvsccValue)) {
-    RegWrite32(Mmio + UVSCC, Vscc);
-  }
-}
-
 }  // namespace
 
 EFI_STATUS SpiControllerInit() {
@@ -210,7 +193,24 @@ VOID SpiProgramForPart(const SpiControllerConfig *Config) {
   RegWrite16(Mmio + OPTYPE, Config->OpcodeTypes);
   RegWrite16(Mmio + PREOP,
              static_cast<UINT16>(Config->PrefixOpcodes[0] | Config->PrefixOpcodes[1] << 8));
-  SetComponentCapabilities(Mmio, Config);
+}
+
+VOID SpiProgramComponentCapabilities(const SpiControllerConfig *First,
+                                     const SpiControllerConfig *Second) {
+  // LVSCC/UVSCC as firmware left them (read at initialisation) stand where they
+  // hold a valid erase opcode: firmware knows the installed chips. Only a register
+  // without one is written, and only while the vendor component lock is open.
+  const SpiControllerStateRecord &Firmware = SpiControllerState;
+  if ((Firmware.LvsccValue & VSCC_VCL) != 0) {
+    return;
+  }
+  UINT64 Mmio = SpiDecodingBar();
+  if (!VsccHasValidErase(Firmware.LvsccValue)) {
+    RegWrite32(Mmio + LVSCC, ComputeVsccValue(First));
+  }
+  if (!VsccHasValidErase(Firmware.UvsccValue)) {
+    RegWrite32(Mmio + UVSCC, ComputeVsccValue(Second));
+  }
 }
 
 UINT32 ComputeVsccValue(const SpiControllerConfig *Config) {
@@ -227,10 +227,12 @@ UINT32 ComputeVsccValue(const SpiControllerConfig *Config) {
   if ((Config->Options & SPI_OPTION_WRITE_GRANULARITY_64) != 0) {
     Value |= VSCC_WG;
   }
+  // The controller does not allow WSR and WEWS together. A part that requires the
+  // status write before each program and erase keeps WSR (EWSR, then the write);
+  // only for the other parts do the prefix opcodes choose the method.
   if ((Config->Options & SPI_OPTION_WRITE_STATUS_REQUIRED) != 0) {
     Value |= VSCC_WSR;
-  }
-  if ((Config->Options & SPI_OPTION_FIXED_WRITE_STATUS_METHOD) == 0) {
+  } else if ((Config->Options & SPI_OPTION_FIXED_WRITE_STATUS_METHOD) == 0) {
     const UINT8 *Prefix = Config->PrefixOpcodes;
     if (Prefix[0] == OPCODE_WRITE_ENABLE || Prefix[1] == OPCODE_WRITE_ENABLE) {
       Value |= VSCC_WEWS;

@@ -67,8 +67,12 @@ EFI_STATUS GetFlashComponentCount(UINT8 *Count);
 // lifted the descriptor's limits.
 VOID BiosWindowReadWritableRange();
 
-// Loads the opcode menu, its types and the prefix opcodes for a part, and
-// LVSCC/UVSCC where firmware left no valid erase opcode there.
+// Loads the opcode menu, its types and the prefix opcodes for a part.
 VOID SpiProgramForPart(const SpiControllerConfig *Config);
+// LVSCC for the part in component 0 and UVSCC for the part in component 1 (on a
+// one-component board, the same part), each only where firmware left no valid
+// erase opcode there and the vendor component lock is open.
+VOID SpiProgramComponentCapabilities(const SpiControllerConfig *First,
+                                     const SpiControllerConfig *Second);
 // The LVSCC/UVSCC value the set-up programs for a configuration.
 UINT32 ComputeVsccValue(const SpiControllerConfig *Config);

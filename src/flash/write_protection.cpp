@@ -76,8 +76,16 @@ VOID Refuse(PlatformWriteCheck *Check, PlatformRefusal Refusal, EFI_STATUS Statu
   Check->Status = Status;
 }
 
+// The bits that protect blocks on the part identified in a component; without an
+// identified part, BP0..BP3.
+UINT8 BlockProtectBits(UINT32 Component) {
+  INT32 Row = SelectedFlashPartIndexIn(Component);
+  return Row < 0 ? SPI_NOR_STATUS_BP_MASK : FlashPartTable[Row].BlockProtectMask;
+}
+
 // The status register of each component: a chip that protects its own blocks
 // ignores program and erase there without an error the controller could report.
+// SRWD only freezes the status register, and TB or SEC alone select no blocks.
 VOID CheckChipProtection(PlatformWriteCheck *Check) {
   UINT32 Components = SpiControllerState.ComponentCountCode != 0 ? 2 : 1;
   for (UINT32 Component = 0; Component < Components; Component++) {
@@ -88,7 +96,7 @@ VOID CheckChipProtection(PlatformWriteCheck *Check) {
       Refuse(Check, PlatformChipStatusUnreadable, ReadStatus);
       return;
     }
-    if ((Status & (SPI_NOR_STATUS_BP_MASK | SPI_NOR_STATUS_SRWD)) != 0) {
+    if ((Status & BlockProtectBits(Component)) != 0) {
       Check->ChipStatus = Status;
       Refuse(Check, PlatformChipProtected, EFI_WRITE_PROTECTED);
       return;

@@ -38,7 +38,7 @@ enum PlatformRefusal : UINT32 {
   PlatformNoDescriptor,          // the hardware-sequenced path needs a valid descriptor
   PlatformBiosWritesNeedSmm,     // BIOS_CONTROL.EISS
   PlatformBiosWriteLocked,       // BIOSWE does not stay set
-  PlatformChipProtected,         // block-protect bits or SRWD in the chip's status
+  PlatformChipProtected,         // a block-protect bit of the part set in its status
   PlatformChipStatusUnreadable,  // the read-status cycle failed
 };
 

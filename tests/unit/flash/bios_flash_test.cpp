@@ -341,7 +341,8 @@ TEST(SwSeqWaits, GiveUpAfterAboutSixSeconds) {
 }
 
 TEST(BiosFlashOperations, UseTheControllerWhereFirmwarePutIt) {
-  // Two components: detection runs no cycle, so the first read is the first cycle.
+  // Two components: the set-up identifies a chip at each chip select, and neither
+  // that nor any later operation moves BAR0.
   FlashRig Rig([](SimConfig &C) {
     C.ChipIndex = ChipNamed("W25Q64BV");
     C.Components = 2;

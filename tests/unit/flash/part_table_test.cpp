@@ -16,12 +16,13 @@ constexpr INT32 kGenericRow = 28;
 
 // The LVSCC/UVSCC value the set-up writes for each row where firmware left no valid
 // erase opcode: the erase opcode in the field of its erase size, marked valid (none
-// for the 256-byte page erase of row 23), and WG, WSR and WEWS from the options.
+// for the 256-byte page erase of row 23), and WG, WSR and WEWS from the options,
+// never WSR (0x08) and WEWS (0x10) together.
 constexpr uint32_t kRowVscc[FLASH_PART_COUNT] = {
-    0x10002018, 0x10002018, 0x10002018, 0x10002018, 0x10002018, 0x10002000, 0x1000201C, 0x1000201C,
-    0x1000201C, 0x1000201C, 0x10002004, 0x10002004, 0x10002004, 0x10002004, 0x1000201C, 0x1000201C,
+    0x10002008, 0x10002008, 0x10002008, 0x10002008, 0x10002008, 0x10002000, 0x1000200C, 0x1000200C,
+    0x1000200C, 0x1000200C, 0x10002004, 0x10002004, 0x10002004, 0x10002004, 0x1000200C, 0x1000200C,
     0x10002014, 0x10002014, 0x10002014, 0x10002014, 0x1000200C, 0x10002004, 0x10002004, 0x00000014,
-    0x1000D718, 0x10002004, 0x10002004, 0x20D80004, 0x10002018,
+    0x1000D708, 0x10002004, 0x10002004, 0x20D80004, 0x10002008,
 };
 
 // A platform whose firmware left LVSCC and UVSCC open and without a valid erase
@@ -98,7 +99,8 @@ TEST(DetectFlashPart, AnUnknownChipTriesEveryRowInOrder) {
   Rig.Record();
   Rig.Prepare();
   std::vector<SimEvent> Trace = Rig.Take();
-  std::vector<uint32_t> Expected(std::begin(kRowVscc), std::end(kRowVscc));
+  // LVSCC/UVSCC are written once, for the row selected, not for each row tried.
+  std::vector<uint32_t> Expected = {kRowVscc[kGenericRow]};
   EXPECT_EQ(WritesTo(Trace, kFixedBar + kLvscc), Expected);
   EXPECT_EQ(WritesTo(Trace, kFixedBar + kUvscc), Expected);
   // Opcode menus as the table gives them, little-endian: rows 0, 23, 24 and the generic row.
@@ -134,19 +136,41 @@ TEST(DetectFlashPart, AnUnknownChipTriesEveryRowInOrder) {
   EXPECT_EQ(BiosWindow.FlashSize, 16 * kMiB);  // from the descriptor
 }
 
-TEST(DetectFlashPart, TwoComponentsAlwaysGiveTheGenericRow) {
+TEST(DetectFlashPart, TwoComponentsIdentifyEachChipAtItsOwnChipSelect) {
+  // Every chip in component 0, paired with another kind (and size) in component 1.
   for (uint32_t Chip = 0; Chip < SimChipCount(); Chip++) {
+    uint32_t Other = (Chip + 7) % SimChipCount();
     const SimChipModel *Model = SimChipAt(Chip);
-    SCOPED_TRACE(Model->Name);
+    const SimChipModel *Model2 = SimChipAt(Other);
+    SCOPED_TRACE(std::string(Model->Name) + " + " + Model2->Name);
     FlashRig Rig([&](SimConfig &C) {
       C.ChipIndex = static_cast<int32_t>(Chip);
+      C.Chip2Index = static_cast<int32_t>(Other);
       C.Components = 2;
+      C.VsccUnlocked = true;
     });
+    ClearFirmwareVscc(Rig.Platform);
+    Rig.Record();
     Rig.Prepare();
-    EXPECT_EQ(SelectedFlashPartIndex(), kGenericRow);
-    EXPECT_EQ(Rig.Counters().HwCycles[SimCycleReadJedecId], 0u);
-    EXPECT_EQ(BiosWindow.FlashSize, 2 * Model->Size);
-    EXPECT_EQ(BiosWindow.FlashOffset, 2 * static_cast<INT64>(Model->Size) - 0x800000);
+    std::vector<SimEvent> Trace = Rig.Take();
+    INT32 Row = ExpectedRow(Chip);
+    INT32 Row2 = ExpectedRow(Other);
+    EXPECT_EQ(SelectedFlashPartIndex(), Row);
+    EXPECT_EQ(SelectedFlashPartIndexIn(0), Row);
+    EXPECT_EQ(SelectedFlashPartIndexIn(1), Row2);
+    // Component 0's identification cycles at address 0, component 1's at its base.
+    size_t Tried = static_cast<size_t>(Row == kGenericRow ? kGenericRow : Row + 1);
+    size_t Tried2 = static_cast<size_t>(Row2 == kGenericRow ? kGenericRow : Row2 + 1);
+    std::vector<HwCycle> Cycles = HwCyclesIn(Trace, kFixedBar);
+    ASSERT_EQ(Cycles.size(), Tried + Tried2);
+    EXPECT_EQ(Cycles[0].Address, 0u);
+    EXPECT_EQ(Cycles.back().Address, Model->Size);
+    // Each VSCC is written once, for its own component's part.
+    EXPECT_EQ(WritesTo(Trace, kFixedBar + kLvscc), std::vector<uint32_t>{kRowVscc[Row]});
+    EXPECT_EQ(WritesTo(Trace, kFixedBar + kUvscc), std::vector<uint32_t>{kRowVscc[Row2]});
+    EXPECT_EQ(BiosWindow.FlashSize, Model->Size + Model2->Size);
+    EXPECT_EQ(BiosWindow.FlashOffset, static_cast<INT64>(Model->Size + Model2->Size) - 0x800000);
+    EXPECT_EQ(BiosWindow.EraseBlockSize, ExpectedEraseBlock(Row));
   }
 }
 

@@ -293,8 +293,8 @@ struct EraseCase {
 
 TEST(SpiSendCycle, EraseSizeFollowsTheCapabilitiesSeenAtInitialisation) {
   const EraseCase Cases[] = {
-      {"one component: UVSCC decides", 1, 0, 1, 0x20000, 0x20000, 2, 0},
-      {"one component, bit clear", 1, 1, 0, 0x20000, 0x20000, 0, 32},
+      {"one component: LVSCC decides, UVSCC is ignored", 1, 1, 0, 0x20000, 0x20000, 2, 0},
+      {"one component, bit clear", 1, 0, 1, 0x20000, 0x20000, 0, 32},
       {"never a multiple of 64 KiB", 1, 1, 1, 0x20000, 0x11000, 0, 17},
       {"start and length never both aligned", 1, 1, 1, 0x21000, 0x20000, 0, 32},
       {"below the second component: LVSCC", 2, 0, 1, 0x20000, 0x20000, 0, 32},
@@ -446,18 +446,27 @@ TEST(SpiSendCycle, ReadEndingAtTheRegionEndSucceeds) {
   EXPECT_EQ(SpiFlashRead(6, 16 * kMiB - 8, 9, Buffer), EFI_INVALID_PARAMETER);
 }
 
-TEST(SpiFlashReadJedecId, TwoComponentsReadNothing) {
+TEST(SpiFlashReadJedecId, TwoComponentsEachSelectorReadsItsOwnChip) {
   FlashRig Rig([](SimConfig &C) {
     C.ChipIndex = ChipNamed("W25Q64BV");
+    C.Chip2Index = ChipNamed("25L12805D");
     C.Components = 2;
   });
   ASSERT_EQ(SpiControllerInit(), EFI_SUCCESS);
-  uint8_t Id[3] = {0x11, 0x22, 0x33};
-  Rig.Record();
-  EXPECT_EQ(SpiFlashReadJedecId(0, 3, Id), EFI_INVALID_PARAMETER);
-  EXPECT_EQ(SpiFlashReadJedecId(1, 3, Id), EFI_INVALID_PARAMETER);
-  EXPECT_TRUE(Rig.Take().empty());
-  EXPECT_EQ(Id[0], 0x11);
+  const struct {
+    UINT8 Selector;
+    uint32_t Address;
+    uint8_t Id[3];
+  } Cases[] = {{0, 0, {0xEF, 0x40, 0x17}}, {1, 8 * kMiB, {0xC2, 0x20, 0x18}}};
+  for (const auto &C : Cases) {
+    uint8_t Id[3] = {};
+    Rig.Record();
+    EXPECT_EQ(SpiFlashReadJedecId(C.Selector, 3, Id), EFI_SUCCESS);
+    std::vector<HwCycle> Cycles = HwCyclesIn(Rig.Take(), kFixedBar);
+    ASSERT_EQ(Cycles.size(), 1u);
+    EXPECT_EQ(Cycles[0].Address, C.Address);
+    EXPECT_EQ(std::vector<uint8_t>(Id, Id + 3), std::vector<uint8_t>(C.Id, C.Id + 3));
+  }
 }
 
 TEST(SpiFlashReadJedecId, OneComponentReadsAtAddressZeroForEitherSelector) {

@@ -44,10 +44,11 @@ TEST(Report, JsonHasExactlyTheDocumentedKeys) {
 
   std::set<std::string> Keys;
   for (auto It = Report.begin(); It != Report.end(); ++It) Keys.insert(It.key());
-  EXPECT_EQ(Keys, (std::set<std::string>{
-                      "status", "status_text", "reset", "console", "flash_part", "descriptor_mode",
-                      "cycles", "erased", "programmed", "accesses_after_reset", "pool_outstanding",
-                      "debug_mask", "modelled_time_us", "interrupted", "pch", "acpi_io_base"}));
+  EXPECT_EQ(Keys, (std::set<std::string>{"status", "status_text", "reset", "console", "flash_part",
+                                         "flash_parts", "descriptor_mode", "cycles", "erased",
+                                         "programmed", "accesses_after_reset", "pool_outstanding",
+                                         "debug_mask", "modelled_time_us", "interrupted", "pch",
+                                         "acpi_io_base"}));
   std::set<std::string> CycleKeys;
   for (auto It = Report["cycles"].begin(); It != Report["cycles"].end(); ++It) {
     CycleKeys.insert(It.key());

@@ -119,6 +119,21 @@ TEST_F(SimCli, MissingControllerRefusesWithoutTouchingTheFlash) {
   EXPECT_EQ(Json["programmed"], nlohmann::json::array());
 }
 
+// Two different chips by option: the report names each component's part, and
+// flash_part stays component 0's.
+TEST_F(SimCli, ReportNamesThePartOfEachComponent) {
+  const fs::path Report = Dir / "report.json";
+  ToolRun Result =
+      Run("--chip W25Q64BV --chip2 c22018 --report '" + Report.string() + "' -- -r x.bin");
+  EXPECT_EQ(Result.ExitCode, 0);
+  nlohmann::json Json = nlohmann::json::parse(ReadFile(Report));
+  EXPECT_EQ(Json["flash_part"]["part"], "W25Q64BV");
+  ASSERT_EQ(Json["flash_parts"].size(), 2u);
+  EXPECT_EQ(Json["flash_parts"][0], Json["flash_part"]);
+  EXPECT_EQ(Json["flash_parts"][1]["part"], "25L12805D");
+  EXPECT_EQ(fs::file_size(Dir / "volume" / "x.bin"), 0x800000u);
+}
+
 TEST_F(SimCli, TraceOfARefusedRunStaysInPciConfigurationSpace) {
   const fs::path Trace = Dir / "trace.txt";
   ToolRun Result = Run("--no-spi --trace '" + Trace.string() + "' -- a");
