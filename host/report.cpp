@@ -35,19 +35,19 @@ std::vector<FlashByteRange> PlatformRanges(const SimPlatform *Platform, CountFn 
   return MergeRanges(std::move(Ranges));
 }
 
-// The application addresses the flash by BIOS address: the flash laid out to end
-// at 4 GiB, as far down as a 16 MiB whole-flash image reaches.
+// The application addresses the flash by BIOS address: the flash laid out so that
+// the BIOS region ends at 4 GiB, as far down as a 16 MiB whole-flash image reaches.
 constexpr uint64_t FourGiB = 0x100000000ULL;
 constexpr uint64_t LowestBiosAddress = FourGiB - 0x1000000;
 
-std::string RangeLine(const FlashByteRange &Range, uint64_t FlashSize) {
+std::string RangeLine(const FlashByteRange &Range, uint64_t WindowEnd) {
   char Line[128];
   int Length = std::snprintf(Line, sizeof(Line), "  flash 0x%07" PRIX64 "-0x%07" PRIX64,
                              Range.Start, Range.End - 1);
   std::string Text(Line, static_cast<size_t>(Length));
-  if (FlashSize >= Range.End && FourGiB - FlashSize + Range.Start >= LowestBiosAddress) {
+  if (WindowEnd >= Range.End && FourGiB - WindowEnd + Range.Start >= LowestBiosAddress) {
     std::snprintf(Line, sizeof(Line), ", BIOS 0x%08" PRIX64 "-0x%08" PRIX64,
-                  FourGiB - FlashSize + Range.Start, FourGiB - FlashSize + Range.End - 1);
+                  FourGiB - WindowEnd + Range.Start, FourGiB - WindowEnd + Range.End - 1);
     Text += Line;
   } else {
     Text += ", no BIOS address";
@@ -108,6 +108,7 @@ void CollectPlatformSummary(const SimPlatform *Platform, SimRunSummary *Summary)
   Summary->Reset = SimGetReset(Platform);
   Summary->Interrupted = SimInterrupted(Platform);
   Summary->FlashSize = SimFlashSize(Platform);
+  Summary->WindowEnd = SimBiosRegionEnd(Platform);
 }
 
 nlohmann::json ReportJson(const SimRunSummary &Summary) {
@@ -208,7 +209,7 @@ std::string SummaryText(const SimRunSummary &Summary) {
                   "%s: %" PRIu64 " bytes in %zu range(s), %" PRIu64 " block(s) of 64 KiB\n",
                   List.Name, Bytes, List.Ranges.size(), BlocksTouched(List.Ranges));
     Text += Line;
-    for (const FlashByteRange &Range : List.Ranges) Text += RangeLine(Range, Summary.FlashSize);
+    for (const FlashByteRange &Range : List.Ranges) Text += RangeLine(Range, Summary.WindowEnd);
   }
   std::snprintf(Line, sizeof(Line), "modelled time: %.6f s%s\n",
                 static_cast<double>(Summary.ModelledTimeNs) / 1e9,

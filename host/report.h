@@ -47,6 +47,7 @@ struct SimRunSummary {
   uint64_t ModelledTimeNs = 0;
   bool Interrupted = false;
   uint64_t FlashSize = 0;  // bytes, all components together
+  uint64_t WindowEnd = 0;  // flash-linear end of the BIOS region, mapped up to 4 GiB
 };
 
 // The status as the application's own formatter prints it with "%r".

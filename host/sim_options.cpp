@@ -127,6 +127,9 @@ void TakeHostOption(void *Context, const SimOptionRow &Row, const SimOptionValue
     case SimHostFlash:
       Options.FlashFile = Value.Text;
       break;
+    case SimHostWindow:
+      Options.WindowFile = Value.Text;
+      break;
     case SimHostSaveFlash:
       Options.SaveFlashFile = Value.Text;
       break;
@@ -175,6 +178,27 @@ void ReadFlashFile(SimOptions *Options) {
                       std::to_string(Options->InitialFlash.size()) +
                       " bytes, but the simulated flash is " + std::to_string(Expected) + " bytes");
   }
+}
+
+// A board's own backup of its BIOS window, placed where the board's chipset maps
+// it in the generated flash.
+void ReadWindowFile(SimOptions *Options) {
+  if (Options->WindowFile.empty()) return;
+  const std::vector<uint8_t> Window = ReadWholeFile("--window", Options->WindowFile);
+  if (Window.size() != SIM_BIOS_WINDOW_SIZE) {
+    throw OptionError("--window: '" + Options->WindowFile + "' holds " +
+                      std::to_string(Window.size()) + " bytes; a BIOS window is " +
+                      std::to_string(SIM_BIOS_WINDOW_SIZE) + " bytes");
+  }
+  const uint32_t FlashSize = SimConfigFlashSize(&Options->Platform);
+  std::vector<uint8_t> Flash(FlashSize);
+  SimGenerateImage(&Options->Platform, Flash.data());
+  if (FlashSize == 0 || !SimPlaceBiosWindow(Flash.data(), FlashSize, Window.data())) {
+    throw OptionError(
+        "--window: the generated flash has no BIOS region that ends 8 MiB or more "
+        "into it");
+  }
+  Options->InitialFlash = std::move(Flash);
 }
 
 }  // namespace
@@ -231,6 +255,7 @@ SimParseOutcome ParseSimOptions(int Argc, const char *const *Argv, SimOptions *O
     Options->Arguments.insert(Options->Arguments.end(), After.begin(), After.end());
     ConvertOptions(Raw, Options);
     ReadFlashFile(Options);
+    ReadWindowFile(Options);
   } catch (const OptionError &Error) {
     *Message = "pchflash-sim: " + Error.Text();
     return SimParseOutcome::UsageError;

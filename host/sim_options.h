@@ -12,8 +12,9 @@
 struct SimOptions {
   HostFirmwareConfig Firmware;        // Argv is filled: "pchflash.efi" and the arguments
   SimConfig Platform;                 // InitialFlash stays null; see PlatformConfigOf
-  std::vector<uint8_t> InitialFlash;  // contents of --flash, empty when not given
+  std::vector<uint8_t> InitialFlash;  // contents of --flash or --window, empty without
   std::string FlashFile;
+  std::string WindowFile;
   std::string SaveFlashFile;
   std::string TraceFile;
   std::string ReportFile;
@@ -30,7 +31,8 @@ enum class SimParseOutcome {
 constexpr int SimExitUsage = 2;
 
 // Parses pchflash-sim's command line (Argv[0] is the program) and reads the
-// --flash file, whose size must equal the simulated flash size. Options start
+// --flash file, whose size must equal the simulated flash size, or the --window
+// file, 8 MiB, which goes into the generated flash. Options start
 // with "--"; every other argument, and everything after a lone "--", is passed to
 // the application in order.
 SimParseOutcome ParseSimOptions(int Argc, const char *const *Argv, SimOptions *Options,

@@ -22,6 +22,7 @@ constexpr uint32_t GEN_CPU_STRAP_DWORDS = 0x04;
 constexpr uint32_t GEN_VTBA = 0xEE0;  // VSCC table: one entry (JEDEC ID, VSCC)
 constexpr uint32_t GEN_REGION_COUNT = 16;
 constexpr uint32_t GEN_MASTER_COUNT = 5;
+constexpr uint32_t GEN_PLATFORM_DATA_REGION = 4;
 
 constexpr uint32_t FLREG_UNUSED = 0x00007FFF;
 // FLMSTR, 100-series layout: read access bits 19:8, write access bits 31:20.
@@ -105,6 +106,18 @@ void WriteDescriptor(const SimConfig *Config, uint8_t *Image, uint32_t Total) {
   Put32(Image, GEN_FRBA + 0, RegionValue(0, SIM_DESCRIPTOR_SIZE - 1));
   Put32(Image, GEN_FRBA + 4, RegionValue(Half, Total - 1));
   Put32(Image, GEN_FRBA + 8, RegionValue(SIM_DESCRIPTOR_SIZE, Half - 1));
+  if (Config->BiosRegionGiven) {
+    // A BIOS region that need not end at the top: the ME region fills the flash
+    // below it and the platform-data region what is left above it.
+    const SimRange Bios = Config->BiosRegion;
+    Put32(Image, GEN_FRBA + 4, RegionValue(Bios.Base, Bios.Limit));
+    Put32(Image, GEN_FRBA + 8,
+          Bios.Base > SIM_DESCRIPTOR_SIZE ? RegionValue(SIM_DESCRIPTOR_SIZE, Bios.Base - 1)
+                                          : FLREG_UNUSED);
+    if (Bios.Limit + 1 < Total) {
+      Put32(Image, GEN_FRBA + 4 * GEN_PLATFORM_DATA_REGION, RegionValue(Bios.Limit + 1, Total - 1));
+    }
+  }
   for (uint32_t Region = 0; Region < SIM_MAX_REGIONS; Region++) {
     if ((Config->RegionsGiven & (1u << Region)) == 0) continue;
     Put32(Image, GEN_FRBA + 4 * Region,
@@ -192,4 +205,16 @@ uint32_t SimDescriptorRegion(const uint8_t *Flash, uint32_t FlashSize,
                              const SimDescriptorView *View, uint32_t Region) {
   if (View->Frba + 4 * Region + 4 > SIM_DESCRIPTOR_SIZE) return FLREG_UNUSED;
   return Get32(Flash, FlashSize, View->Frba + 4 * Region);
+}
+
+bool SimPlaceBiosWindow(uint8_t *Image, uint32_t FlashSize, const uint8_t *Window) {
+  SimDescriptorView View;
+  SimParseDescriptor(Image, FlashSize, &View);
+  if (!View.Valid) return false;
+  const uint32_t Bios = SimDescriptorRegion(Image, FlashSize, &View, 1);
+  const uint32_t Base = (Bios & 0x7FFF) << 12;
+  const uint32_t End = (((Bios >> 16) & 0x7FFF) + 1) << 12;
+  if (Base > End || End > FlashSize || End < SIM_BIOS_WINDOW_SIZE) return false;
+  SimCopy(Image + (End - SIM_BIOS_WINDOW_SIZE), Window, SIM_BIOS_WINDOW_SIZE);
+  return true;
 }

@@ -139,6 +139,16 @@ constexpr SimOptionRow kRows[] = {
          },
      .Help = "N:BASE:LIMIT: descriptor region N (up to the generation's region count) at these "
              "flash-linear bounds (hex, inclusive); may repeat"},
+    {.Name = "--bios-region",
+     .Form = SimFormRange,
+     .Set =
+         [](Settings *S, const Value &V) {
+           S->Platform.BiosRegion = V.Range;
+           S->Platform.BiosRegionGiven = true;
+         },
+     .Help = "BASE:LIMIT: the generated descriptor's BIOS region (flash-linear, hex, "
+             "inclusive); the ME region fills the flash below it and the platform-data region "
+             "the rest above it; --region N overrides either"},
     {.Name = "--chip",
      .Form = SimFormChip,
      .Set = [](Settings *S, const Value &V) { S->Platform.ChipIndex = V.Choice; },
@@ -163,6 +173,13 @@ constexpr SimOptionRow kRows[] = {
      .Scope = SimScopeHostFiles,
      .Host = SimHostFlash,
      .Help = "FILE: initial whole-flash contents"},
+    {.Name = "--window",
+     .Form = SimFormText,
+     .Excludes = "--flash",
+     .Scope = SimScopeHostFiles,
+     .Host = SimHostWindow,
+     .Help = "FILE: an 8 MiB backup saved by pchflash -r on a board; the generated flash holds "
+             "it as its BIOS window, the top 8 MiB of the BIOS region"},
     {.Name = "--save-flash",
      .Form = SimFormText,
      .Scope = SimScopeHostFiles,

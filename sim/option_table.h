@@ -71,6 +71,7 @@ enum SimHostOption : uint32_t {
   SimHostFileFault,
   SimHostFlash,
   SimHostSaveFlash,
+  SimHostWindow,
   SimHostTrace,
   SimHostReport,
   SimHostSummary,

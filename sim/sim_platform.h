@@ -122,6 +122,9 @@ struct SimConfig {
   bool HideSpiIds;    // 0:31.5's vendor and device ID read all ones (BIOS_CONTROL.OSFH)
   SimRange Region[SIM_MAX_REGIONS];  // descriptor region N at these bounds when given
   uint32_t RegionsGiven;             // bit N: Region[N] replaces the generated layout
+  // Added for flash layouts (appended):
+  bool BiosRegionGiven;  // the generated descriptor's BIOS region is BiosRegion, the ME
+  SimRange BiosRegion;   // region lies below it and the platform-data region above it
 };
 
 void SimConfigDefaults(SimConfig *Config);
@@ -151,6 +154,13 @@ const SimChipModel *SimConfigChip(const SimConfig *Config, uint32_t Component);
 // Writes the generated default image for the configuration into Image
 // (SimConfigFlashSize bytes): descriptor, regions, straps, seeded contents.
 void SimGenerateImage(const SimConfig *Config, uint8_t *Image);
+
+constexpr uint32_t SIM_BIOS_WINDOW_SIZE = 0x800000;  // mapped just below 4 GiB
+// Puts a BIOS window (SIM_BIOS_WINDOW_SIZE bytes, as a board's read of it saves it)
+// into Image where the chipset maps it: the top of the BIOS region of Image's own
+// descriptor. False, Image untouched, without a descriptor or where the flash
+// below the region's end is smaller than the window.
+bool SimPlaceBiosWindow(uint8_t *Image, uint32_t FlashSize, const uint8_t *Window);
 
 struct SimPlatform;
 
@@ -235,6 +245,9 @@ SimByteRange SimProgrammedRange(const SimPlatform *Platform, uint32_t Index);
 // The flash contents (all components, flash-linear order).
 const uint8_t *SimFlashData(const SimPlatform *Platform);
 uint32_t SimFlashSize(const SimPlatform *Platform);
+// Where the chipset's BIOS window ends in the flash: the end of the BIOS region the
+// controller took from the descriptor (exclusive), or the flash's end without one.
+uint32_t SimBiosRegionEnd(const SimPlatform *Platform);
 
 // What a platform's full-flash preparation does: the host may from now on read and
 // write every region (FRAP BRRA/BRWA all set).

@@ -502,6 +502,14 @@ uint32_t SimDefaultVscc(const SimChipModel *Model) {
   return Value;
 }
 
+uint32_t SimBiosRegionEnd(const SimPlatform *Platform) {
+  const SimSpiController &S = Platform->Spi;
+  uint32_t Base = 0;
+  uint32_t Limit = 0;
+  if (!S.Descriptor.Valid || !RegionRange(S.Freg[1], &Base, &Limit)) return Platform->FlashSize;
+  return Limit + 1;
+}
+
 void SimSpiPowerOn(SimPlatform *Platform) {
   SimSpiController &S = Spi(Platform);
   SimFill(&S, 0, sizeof(S));

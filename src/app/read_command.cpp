@@ -3,6 +3,7 @@
 #include "app/commands.h"
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
+#include "flash/write_protection.h"
 #include "shell/console.h"
 #include "shell/file.h"
 #include "shell/params.h"
@@ -102,6 +103,24 @@ EFI_STATUS SaveImage(MainState *State) {
   return Status;
 }
 
+// Why the window could not be read: where it reaches below a small BIOS region into
+// a region the descriptor keeps from software, that region; otherwise the read's
+// own failure.
+VOID ReportUnreadWindow(const MainState *State) {
+  WriteProtectionMap Access;
+  ReadWriteProtection(&Access);
+  UINT32 Region = 0;
+  UINT64 FlashLinear = 0;
+  if (FindUnreadableRegion(&Access, State->WindowBase, State->ImageSize, &Region, &FlashLinear)) {
+    ConsolePrint(
+        "Error. The BIOS window reaches into flash region %d at 0x%x, which this board does not "
+        "let software read; no file was saved.\r\n",
+        static_cast<INT32>(Region), static_cast<UINT32>(FlashLinear));
+    return;
+  }
+  ConsolePrint("Error. The BIOS could not be read; no file was saved.\r\n");
+}
+
 }  // namespace
 
 VOID ReadCommand(MainState *State) {
@@ -130,7 +149,7 @@ VOID ReadCommand(MainState *State) {
   // A file of a read that failed part-way would look like a backup and is none.
   if (ReadStatus != EFI_SUCCESS) {
     DiscardTargetFile(State);
-    ConsolePrint("Error. The BIOS could not be read; no file was saved.\r\n");
+    ReportUnreadWindow(State);
     State->Status = ReadStatus;
     return;
   }

@@ -2,7 +2,10 @@
 
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
+#include "flash/flash_descriptor.h"
 #include "flash/regs/descriptor.h"
+#include "flash/spi_controller.h"
+#include "flash/spi_setup.h"
 #include "flash/write_protection.h"
 #include "shell/console.h"
 
@@ -103,6 +106,40 @@ BOOLEAN CheckDescriptorKept(MainState *State, const WritePlan *Plan) {
     }
   }
   return TRUE;
+}
+
+// A whole-flash image brings its own descriptor, which the board boots with next:
+// it must describe this flash and a BIOS region the processor can start from.
+// An image without a signature is left to the check above.
+BOOLEAN CheckImageDescriptor(MainState *State) {
+  if (State->ImageSize != WHOLE_FLASH_SIZE) {
+    return TRUE;
+  }
+  const CHAR8 *Reason = nullptr;
+  switch (CheckDescriptorImage(State->ImageBuffer, static_cast<UINT32>(State->ImageSize),
+                               SpiControllerState.RegionCount, BiosWindow.FlashSize)) {
+    case DescriptorImageBoots:
+    case DescriptorImageNoSignature:
+      return TRUE;
+    case DescriptorImageNoBiosRegion:
+      Reason = "no BIOS region";
+      break;
+    case DescriptorImageBiosNotAtTop:
+      Reason = "BIOS region not at the top";
+      break;
+    case DescriptorImageRegionsOverlap:
+      Reason = "regions overlap";
+      break;
+    case DescriptorImageSizeDiffers:
+      Reason = "flash size differs";
+      break;
+  }
+  ConsolePrint(
+      "\r\nError. The image's flash descriptor would not boot this board: %a. Nothing was "
+      "changed.\r\n",
+      Reason);
+  State->Status = EFI_INCOMPATIBLE_VERSION;
+  return FALSE;
 }
 
 // An image that reaches 4 GiB brings the processor's first instructions; blank

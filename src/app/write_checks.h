@@ -18,5 +18,6 @@ struct WritePlan {
 
 // Each check prints its refusal, sets the command's status and returns FALSE.
 BOOLEAN CheckDescriptorKept(MainState *State, const WritePlan *Plan);
+BOOLEAN CheckImageDescriptor(MainState *State);
 BOOLEAN CheckResetVector(MainState *State, const WritePlan *Plan);
 BOOLEAN CheckPlanWritable(MainState *State, const WritePlan *Plan);

@@ -5,7 +5,9 @@
 #include "app/write_checks.h"
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
+#include "flash/regs/descriptor.h"
 #include "flash/spi_controller.h"
+#include "flash/spi_setup.h"
 #include "flash/write_protection.h"
 #include "shell/console.h"
 #include "shell/file.h"
@@ -20,6 +22,8 @@ constexpr UINTN FlashReadPieceSize = BIOS_WINDOW_SIZE;
 // needed: the comparison buffer keeps the block's old contents for the check after
 // a failure.
 constexpr UINTN ReadBackPieceSize = FLASH_SECTOR_4K;
+// The descriptor's signature is programmed last, in a piece of its own.
+constexpr UINTN SignaturePieceSize = 64;
 
 UINTN Smaller(UINTN A, UINTN B) { return A < B ? A : B; }
 
@@ -54,6 +58,31 @@ VOID RefuseFile(MainState *State, const CHAR16 *FileName, EFI_STATUS Status) {
   ConsolePrint("File '%s' is %r.\r\n", FileName, Status);
   State->Status = Status;
   SayNothingChanged(State);
+}
+
+// The board takes the BIOS window, or the whole flash where the flash is the
+// 16 MiB a whole-flash image describes. Anything else would land partly outside
+// the window, or over the wrong part of a flash of another size.
+BOOLEAN FlashTakesWholeImage() { return BiosWindow.FlashSize == WHOLE_FLASH_SIZE; }
+
+BOOLEAN ImageSizeFits(UINT64 FileSize) {
+  return FileSize == BIOS_WINDOW_SIZE || (FileSize == WHOLE_FLASH_SIZE && FlashTakesWholeImage());
+}
+
+VOID RefuseImageSize(MainState *State, UINT64 FileSize) {
+  if (FlashTakesWholeImage()) {
+    ConsolePrint(
+        "Error. The image is %ld bytes; this board takes %ld (the BIOS window) or %ld (the whole "
+        "flash). Nothing was changed.\r\n",
+        FileSize, BIOS_WINDOW_SIZE, WHOLE_FLASH_SIZE);
+  } else {
+    ConsolePrint(
+        "Error. The image is %ld bytes; this board takes %ld (the BIOS window). Nothing was "
+        "changed.\r\n",
+        FileSize, BIOS_WINDOW_SIZE);
+  }
+  State->Status = EFI_BAD_BUFFER_SIZE;
+  CloseImageFile(State);
 }
 
 VOID RefuseWholeFlash(MainState *State, EFI_STATUS Status) {
@@ -111,6 +140,8 @@ BOOLEAN EnterWholeFlashMode(MainState *State, EFI_STATUS *Status) {
   State->CompareBuffer = CompareBuffer;
   State->ImageSize = WHOLE_FLASH_SIZE;
   State->WindowBase = WHOLE_FLASH_WINDOW_BASE;
+  // Whatever the BIOS region, the 16 MiB below 4 GiB now stand for the whole flash.
+  BiosWindowCoverWholeFlash();
   return TRUE;
 }
 
@@ -153,24 +184,43 @@ EFI_STATUS CompareBlockWithFlash(MainState *State, UINTN Offset, const UINT8 *Ex
   return EFI_SUCCESS;
 }
 
+// Programs Length bytes of the block at Offset from Start on.
+EFI_STATUS ProgramBlockPart(MainState *State, UINTN Offset, UINTN Start, UINTN Length) {
+  if (Length == 0) {
+    return EFI_SUCCESS;
+  }
+  UINT64 Programmed = Length;
+  EFI_STATUS Status = BiosFlashProgram(State->WindowBase + Offset + Start,
+                                       State->ImageBuffer + Offset + Start, &Programmed);
+  if (Status != EFI_SUCCESS) {
+    return Status;
+  }
+  return Programmed == Length ? EFI_SUCCESS : EFI_DEVICE_ERROR;
+}
+
 // Erases and programs one block, then reads it back: a block counts as written
-// only when it reads back as the image.
-EFI_STATUS RewriteBlock(MainState *State, UINTN Offset) {
-  UINT64 Address = State->WindowBase + Offset;
-  const UINT8 *Image = State->ImageBuffer + Offset;
-  EFI_STATUS Status = BiosFlashErase(Address, FLASH_BLOCK_64K);
+// only when it reads back as the image. In the descriptor's block the 64 bytes
+// that hold the signature are programmed last: until they are, the controller
+// does not take the half-written block for a descriptor.
+EFI_STATUS RewriteBlock(MainState *State, UINTN Offset, BOOLEAN HoldsDescriptor) {
+  EFI_STATUS Status = BiosFlashErase(State->WindowBase + Offset, FLASH_BLOCK_64K);
   if (Status != EFI_SUCCESS) {
     return Status;
   }
-  UINT64 Length = FLASH_BLOCK_64K;
-  Status = BiosFlashProgram(Address, Image, &Length);
+  UINTN SignaturePiece = HoldsDescriptor ? FLVALSIG_OFFSET & ~(SignaturePieceSize - 1) : 0;
+  UINTN Last = HoldsDescriptor ? SignaturePieceSize : 0;
+  Status = ProgramBlockPart(State, Offset, 0, SignaturePiece);
+  if (Status == EFI_SUCCESS) {
+    UINTN After = SignaturePiece + Last;
+    Status = ProgramBlockPart(State, Offset, After, FLASH_BLOCK_64K - After);
+  }
+  if (Status == EFI_SUCCESS) {
+    Status = ProgramBlockPart(State, Offset, SignaturePiece, Last);
+  }
   if (Status != EFI_SUCCESS) {
     return Status;
   }
-  if (Length != FLASH_BLOCK_64K) {
-    return EFI_DEVICE_ERROR;
-  }
-  return CompareBlockWithFlash(State, Offset, Image);
+  return CompareBlockWithFlash(State, Offset, State->ImageBuffer + Offset);
 }
 
 // Reads the image from the file; FALSE (with the message) when the read failed or
@@ -194,13 +244,6 @@ BOOLEAN ReadImageFile(MainState *State, const CHAR16 *FileName, UINT64 FileSize,
   State->ImageSize = ByteCount;
   *ImageBytes = ByteCount;
   return TRUE;
-}
-
-// Completes a partial last block with what the flash holds there now.
-VOID CompleteLastBlock(MainState *State, UINTN ImageBytes, const WritePlan *Plan) {
-  UINTN CoveredBytes = Plan->BlockCount * FLASH_BLOCK_64K;
-  MemCopy(State->ImageBuffer + ImageBytes, State->CompareBuffer + ImageBytes,
-          CoveredBytes - ImageBytes);
 }
 
 VOID MarkDifferingBlocks(const MainState *State, WritePlan *Plan) {
@@ -246,19 +289,59 @@ VOID ReportFailedBlock(MainState *State, UINTN Offset, EFI_STATUS Status, BOOLEA
   State->Status = Status;
 }
 
+// The block that holds the flash descriptor, or BlockCount when the image does not
+// reach it.
+UINTN DescriptorBlock(const MainState *State, const WritePlan *Plan) {
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    UINT64 Linear = 0;
+    if (BiosAddressToFlashLinear(State->WindowBase + Block * FLASH_BLOCK_64K, &Linear) &&
+        Linear <= FLVALSIG_OFFSET && FLVALSIG_OFFSET < Linear + FLASH_BLOCK_64K) {
+      return Block;
+    }
+  }
+  return Plan->BlockCount;
+}
+
+// The order in which the blocks are rewritten: ascending, except that the block
+// with the reset vector (the image's last) comes next to last and the descriptor's
+// block last. An interruption before then leaves the old descriptor, which the
+// controller needs to read the flash at all, and the board keeps the old reset
+// vector until everything it starts from is in place.
+UINTN PlanOrder(const MainState *State, const WritePlan *Plan, UINTN *Order) {
+  UINTN Descriptor = DescriptorBlock(State, Plan);
+  UINTN ResetVector = Plan->BlockCount - 1;
+  UINTN Count = 0;
+  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+    if (Block != Descriptor && Block != ResetVector) {
+      Order[Count++] = Block;
+    }
+  }
+  if (ResetVector != Descriptor) {
+    Order[Count++] = ResetVector;
+  }
+  if (Descriptor < Plan->BlockCount) {
+    Order[Count++] = Descriptor;
+  }
+  return Count;
+}
+
 // Erases, programs and verifies the planned blocks, one dot each. After a failure
 // on the first of them, the block read back tells whether the flash is still as
 // it was. A completed run, and a failed one that changed the flash, end with an
 // account of the blocks.
 BOOLEAN RewritePlannedBlocks(MainState *State, const WritePlan *Plan) {
+  UINTN Order[MaxFlashBlocks];
+  UINTN Steps = PlanOrder(State, Plan, Order);
+  UINTN Descriptor = DescriptorBlock(State, Plan);
   UINTN Rewritten = 0;  // blocks of this run erased, programmed and read back
-  for (UINTN Block = 0; Block < Plan->BlockCount; Block++) {
+  for (UINTN Step = 0; Step < Steps; Step++) {
+    UINTN Block = Order[Step];
     if (!Plan->Rewrite[Block]) {
       continue;
     }
     UINTN Offset = Block * FLASH_BLOCK_64K;
     SpiClearCycleFailure();
-    EFI_STATUS Status = RewriteBlock(State, Offset);
+    EFI_STATUS Status = RewriteBlock(State, Offset, Block == Descriptor);
     if (Status != EFI_SUCCESS) {
       // Taken before the read-back below, whose cycles might fail as well.
       SpiCycleFailureRecord Failure = *SpiLastCycleFailure();
@@ -290,15 +373,16 @@ BOOLEAN ProgramFlash(MainState *State, const CHAR16 *FileName, UINT64 FileSize) 
   ConsolePrint("Programming starting ");
 
   WritePlan Plan;
-  Plan.BlockCount = (ImageBytes + FLASH_BLOCK_64K - 1) / FLASH_BLOCK_64K;
+  // The image is the window or the whole flash: whole blocks.
+  Plan.BlockCount = ImageBytes / FLASH_BLOCK_64K;
   if (!ReadCurrentContents(State, Plan.BlockCount * FLASH_BLOCK_64K)) {
     CloseImageFile(State);
     return FALSE;
   }
-  CompleteLastBlock(State, ImageBytes, &Plan);
   MarkDifferingBlocks(State, &Plan);
-  if (!CheckDescriptorKept(State, &Plan) || !CheckResetVector(State, &Plan) ||
-      !CheckPlanWritable(State, &Plan) || !RewritePlannedBlocks(State, &Plan)) {
+  if (!CheckDescriptorKept(State, &Plan) || !CheckImageDescriptor(State) ||
+      !CheckResetVector(State, &Plan) || !CheckPlanWritable(State, &Plan) ||
+      !RewritePlannedBlocks(State, &Plan)) {
     CloseImageFile(State);
     return FALSE;
   }
@@ -321,18 +405,19 @@ VOID WriteCommand(MainState *State) {
   UINTN PrintedSize = BIOS_WINDOW_SIZE;
   if (Status == EFI_SUCCESS && IsDirectory(State->File)) {
     Status = EFI_UNSUPPORTED;
-  } else if (SizeStatus == EFI_SUCCESS && FileSize == WHOLE_FLASH_SIZE) {
-    if (!EnterWholeFlashMode(State, &Status)) {
-      return;
-    }
-    PrintedSize = WHOLE_FLASH_SIZE;
   } else if (Status == EFI_SUCCESS && SizeStatus != EFI_SUCCESS) {
     // Of a file of unknown size, a 16 MiB whole-flash image could be taken for
     // the BIOS window.
     Status = SizeStatus;
-  } else if (Status == EFI_SUCCESS && FileSize > BIOS_WINDOW_SIZE) {
-    // Neither a BIOS window image nor a whole-flash image.
-    Status = EFI_BAD_BUFFER_SIZE;
+  } else if (Status == EFI_SUCCESS && !ImageSizeFits(FileSize)) {
+    PrintImageSize(PrintedSize);
+    RefuseImageSize(State, FileSize);
+    return;
+  } else if (Status == EFI_SUCCESS && FileSize == WHOLE_FLASH_SIZE) {
+    if (!EnterWholeFlashMode(State, &Status)) {
+      return;
+    }
+    PrintedSize = WHOLE_FLASH_SIZE;
   }
 
   PrintImageSize(PrintedSize);

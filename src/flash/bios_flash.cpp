@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr UINT32 FREG_BIOS = 1;  // the BIOS region
-
 // Hardware-sequenced programs go to the cycle layer a sector at a time.
 constexpr UINT32 HW_SEQ_WRITE_PIECE = FLASH_SECTOR_4K;
 
@@ -192,7 +190,7 @@ EFI_STATUS TranslateBiosAddress(UINT64 Address, UINT64 *ImageAddress) {
   if (Address < BiosWindow.Base) {
     return EFI_UNSUPPORTED;
   }
-  UINT64 BiosRegionBase = SpiRangeBase(RegRead32(Mmio + FREG0 + FREG_STRIDE * FREG_BIOS));
+  UINT64 BiosRegionBase = SpiRangeBase(RegRead32(Mmio + FREG0 + FREG_STRIDE * FREG_BIOS_REGION));
   *ImageAddress = BiosRegionBase + (Address - BiosWindow.Base) + FOUR_GIB - BiosWindow.FlashSize;
   return EFI_SUCCESS;
 }

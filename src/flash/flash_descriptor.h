@@ -19,3 +19,22 @@ UINT32 FlashComponentCount(UINT32 Flmap0);
 // Bytes of component 0 or 1 from FLCOMP; FALSE (and 0 bytes) for an invalid
 // density code, so no caller shifts by one.
 BOOLEAN FlashComponentSize(UINT32 Flcomp, UINT32 Component, UINT32 *Bytes);
+
+// What keeps the descriptor at the start of a whole-flash image from booting a
+// board: the processor starts at the top of the BIOS region, which must be the
+// top of the image, the controller cannot serve two regions at one address, and
+// the components' densities must describe the flash the image is written to.
+enum DescriptorImageFault : UINT32 {
+  DescriptorImageBoots,
+  DescriptorImageNoSignature,
+  DescriptorImageNoBiosRegion,
+  DescriptorImageBiosNotAtTop,
+  DescriptorImageRegionsOverlap,
+  DescriptorImageSizeDiffers,
+};
+
+// Checks the descriptor in the first 4 KiB of a whole-flash image of ImageBytes
+// bytes, of which the controller reads RegionCount regions, for a flash of
+// FlashSize bytes.
+DescriptorImageFault CheckDescriptorImage(const UINT8 *Image, UINT32 ImageBytes, UINT32 RegionCount,
+                                          UINT32 FlashSize);

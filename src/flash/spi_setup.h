@@ -59,8 +59,11 @@ VOID SpiReadRegionAccess();
 VOID SpiReadComponentCapabilities();
 
 EFI_STATUS BiosWindowInit();
-// The window's offset in the flash: the window holds the top of the flash.
+// The window's offset in the flash: the window ends where the BIOS region ends.
 VOID ComputeBiosFlashOffset();
+// For a whole-flash image: the window is placed at the top of the flash, so that
+// the 16 MiB below 4 GiB convert to the whole flash from flash-linear 0.
+VOID BiosWindowCoverWholeFlash();
 EFI_STATUS GetFlashComponentCount(UINT8 *Count);
 // The writable range and DescriptorMode from the controller as it is now: the set-up
 // runs it for the selected part, and it runs again once platform firmware may have

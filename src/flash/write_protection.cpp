@@ -15,7 +15,6 @@ constexpr UINT64 FlashLinearSpace = static_cast<UINT64>(FADDR_MASK) + 1;
 // they are read, and the descriptor's regions by number.
 constexpr const CHAR8 *RangeRegisterName[PR_COUNT + 1] = {"PR0", "PR1", "PR2",
                                                           "PR3", "PR4", "GPR0"};
-constexpr UINT32 BiosRegion = 1;  // FREG1
 constexpr const CHAR8 *RegionName[FREG_MAX_COUNT] = {
     "descriptor", "BIOS",     "ME",       "GbE",      "platform data", "region 5",
     "region 6",   "region 7", "region 8", "region 9", "region 10",     "region 11"};
@@ -143,6 +142,7 @@ VOID ReadWriteProtection(WriteProtectionMap *Map) {
   UINT64 Mmio = SpiDecodingBar();
   if (Mmio == 0) {
     // No register base: nothing can be known to be writable.
+    Map->RegionReadAccess = 0;
     Map->RegionWriteAccess = 0;
     Map->RegionsInUse = 0;
     Map->ProtectedCount = 1;
@@ -152,7 +152,9 @@ VOID ReadWriteProtection(WriteProtectionMap *Map) {
   }
   // The live FRAP, not the one seen at start-up: the platform's full-flash
   // preparation may have lifted the descriptor's limits since.
-  Map->RegionWriteAccess = static_cast<UINT8>(RegRead16(Mmio + FRAP) >> FRAP_BRWA_SHIFT);
+  UINT16 Frap = RegRead16(Mmio + FRAP);
+  Map->RegionReadAccess = static_cast<UINT8>(Frap >> FRAP_BRRA_SHIFT);
+  Map->RegionWriteAccess = static_cast<UINT8>(Frap >> FRAP_BRWA_SHIFT);
 
   for (UINT32 Index = 0; Index <= PR_COUNT; Index++) {
     // PR0..PR4, then GPR0 in the same layout.
@@ -163,6 +165,26 @@ VOID ReadWriteProtection(WriteProtectionMap *Map) {
       Map->Protected[Map->ProtectedCount++] = {SpiRangeBase(Value), SpiRangeLimit(Value)};
     }
   }
+}
+
+BOOLEAN FindUnreadableRegion(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length,
+                             UINT32 *Region, UINT64 *FlashLinear) {
+  UINT64 First = 0;
+  UINT64 Last = 0;
+  if (!Map->CheckRegions || Length == 0 || !BiosAddressToFlashLinear(Address, &First) ||
+      !BiosAddressToFlashLinear(Address + Length - 1, &Last)) {
+    return FALSE;
+  }
+  for (UINT32 Index = 0; Index < FREG_MAX_COUNT; Index++) {
+    BOOLEAN InUse = (Map->RegionsInUse & (1U << Index)) != 0;
+    BOOLEAN Readable = Index < FRAP_REGION_COUNT && (Map->RegionReadAccess & (1U << Index)) != 0;
+    if (InUse && !Readable && Overlaps(Map->Region[Index], First, Last)) {
+      *Region = Index;
+      *FlashLinear = Map->Region[Index].Base > First ? Map->Region[Index].Base : First;
+      return TRUE;
+    }
+  }
+  return FALSE;
 }
 
 BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length,
@@ -200,10 +222,10 @@ BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64
   if (Base < BiosWindow.WritableLow || Limit > BiosWindow.WritableHigh) {
     // The descriptor gives the host no writes beyond the BIOS region: the region
     // the range reaches into is what keeps it.
-    Cause->Protector = RegionName[BiosRegion];
+    Cause->Protector = RegionName[FREG_BIOS_REGION];
     for (UINT32 Region = 0; Region < FREG_MAX_COUNT; Region++) {
       BOOLEAN InUse = (Map->RegionsInUse & (1U << Region)) != 0;
-      if (InUse && Region != BiosRegion && Overlaps(Map->Region[Region], Base, Limit)) {
+      if (InUse && Region != FREG_BIOS_REGION && Overlaps(Map->Region[Region], Base, Limit)) {
         Cause->Protector = RegionName[Region];
         break;
       }

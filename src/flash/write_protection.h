@@ -14,6 +14,7 @@ struct FlashLinearRange {  // inclusive bounds
 // The protections in force, read once from the controller.
 struct WriteProtectionMap {
   BOOLEAN CheckRegions;     // descriptor mode: FRAP BRWA governs the regions
+  UINT8 RegionReadAccess;   // FRAP BRRA as the controller holds it now
   UINT8 RegionWriteAccess;  // FRAP BRWA as the controller holds it now
   UINT16 RegionsInUse;      // bit n: FREGn describes a region
   FlashLinearRange Region[FREG_MAX_COUNT];
@@ -63,5 +64,12 @@ VOID ReadFlashAccessAgain();
 // TRUE when Length bytes at Address may be erased and programmed: inside the
 // window and the writable range, in no region without write access and in no
 // write-protected range. Otherwise *Cause says what protects the range.
+// The first region in use that Length bytes at BIOS address Address reach into and
+// that the host may not read (FRAP BRRA clear; nothing above region 7 is known to be
+// readable): its number and the first flash-linear byte of the range inside it.
+// FALSE when every region the range reaches is readable.
+BOOLEAN FindUnreadableRegion(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length,
+                             UINT32 *Region, UINT64 *FlashLinear);
+
 BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length,
                            WriteProtectionCause *Cause);

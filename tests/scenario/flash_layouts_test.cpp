@@ -1,8 +1,10 @@
 // Boards whose flash is laid out otherwise than one 16 MiB chip with firmware's own
-// capabilities: two chips (equal or not), a 32 MiB chip, component capabilities
-// that differ, and chips whose status register holds bits that protect nothing.
-// For each, "-r" saves the top 8 MiB and a three-block "-w" rewrites exactly those
-// blocks, or is refused with nothing changed.
+// capabilities: a BIOS region that does not end at the top of the flash or is
+// smaller than the window, two chips (equal or not), a 32 MiB chip, component
+// capabilities that differ, and chips whose status register holds bits that
+// protect nothing. For each, "-r" saves the 8 MiB that end at the top of the BIOS
+// region and a three-block "-w" rewrites exactly those blocks, or either is
+// refused with nothing changed.
 #include "flash/part_table.h"
 #include "scenario/scenario_support.h"
 
@@ -25,6 +27,19 @@ int32_t Chip(const char *Name) { return SimFindChipByName(Name); }
 // below the middle and the top of the window.
 constexpr uint32_t ChangedOffsets[] = {0x0, 0x3F0000, 0x7F0000};
 
+// Where the chipset maps the window: the 8 MiB that end where the BIOS region ends.
+uint32_t WindowStart(const SimConfig &Config, uint32_t FlashSize) {
+  return (Config.BiosRegionGiven ? Config.BiosRegion.Limit + 1 : FlashSize) - WindowSize;
+}
+
+void BiosRegion(SimConfig &C, uint32_t Base, uint32_t Limit) {
+  C.BiosRegionGiven = true;
+  C.BiosRegion = {Base, Limit};
+}
+
+// Host reads regions 0-3, writes 1 and 3, as production boards ship.
+void Production(SimConfig &C) { C.LockedDescriptor = true; }
+
 TEST(FlashLayouts, ReadAndThreeBlockWriteOnEachLayout) {
   struct Case {
     const char *What;
@@ -32,9 +47,53 @@ TEST(FlashLayouts, ReadAndThreeBlockWriteOnEachLayout) {
     const char *Part0;  // the part names the scan selects for each component
     const char *Part1;  // null: one component
     std::string WriteOutcome;
+    std::string ReadOutcome = ReadDone;
+    EFI_STATUS Refusal = EFI_WRITE_PROTECTED;  // of a read or write that is refused
   };
   const Case Cases[] = {
       {"one chip", [](SimConfig &) {}, "W25Q128BV", nullptr, ThreeBlocksDone},
+      // Platform data above the BIOS region: the window is the BIOS region's top.
+      {"BIOS region ending 4 MiB below the top",
+       [](SimConfig &C) { BiosRegion(C, 0x400000, 0xBFFFFF); }, "W25Q128BV", nullptr,
+       ThreeBlocksDone},
+      {"BIOS region ending 4 MiB below the top, production descriptor",
+       [](SimConfig &C) {
+         BiosRegion(C, 0x400000, 0xBFFFFF);
+         Production(C);
+       },
+       "W25Q128BV", nullptr, ThreeBlocksDone},
+      // 4 MiB of BIOS: the window's lower half is the ME region's top.
+      {"BIOS region of 4 MiB", [](SimConfig &C) { BiosRegion(C, 0xC00000, 0xFFFFFF); }, "W25Q128BV",
+       nullptr, ThreeBlocksDone},
+      {"BIOS region of 4 MiB, production descriptor",
+       [](SimConfig &C) {
+         BiosRegion(C, 0xC00000, 0xFFFFFF);
+         Production(C);
+       },
+       "W25Q128BV", nullptr,
+       "\r\nError. Flash is write-protected at 0xFF800000 (flash 0x800000, ME). Nothing was "
+       "changed.\r\n"},
+      // The window reaches into the platform-data region, which the host may not read.
+      {"BIOS region of 4 MiB over platform data, production descriptor",
+       [](SimConfig &C) {
+         BiosRegion(C, 0xC00000, 0xFFFFFF);
+         C.Region[2] = {0x1000, 0x7FFFFF};
+         C.Region[4] = {0x800000, 0xBFFFFF};
+         C.RegionsGiven = 1u << 2 | 1u << 4;
+         Production(C);
+       },
+       "W25Q128BV", nullptr,
+       "\r\nError. The flash could not be read (Access Denied). Nothing was changed.\r\n",
+       "Now start read SPI, wait a minute...\r\nRead SPI is Access Denied.\r\nError. The BIOS "
+       "window reaches into flash region 4 at 0x800000, which this board does not let software "
+       "read; no file was saved.\r\n",
+       EFI_ACCESS_DENIED},
+      {"32 MiB chip, BIOS region ending 8 MiB below the top",
+       [](SimConfig &C) {
+         C.ChipIndex = Chip("25L25635E");
+         BiosRegion(C, 0x800000, 0x17FFFFF);
+       },
+       "25L25635E", nullptr, ThreeBlocksDone},
       {"two equal chips",
        [](SimConfig &C) {
          C.ChipIndex = Chip("W25Q64BV");
@@ -104,9 +163,17 @@ TEST(FlashLayouts, ReadAndThreeBlockWriteOnEachLayout) {
     const Bytes Before = Board.Flash();
     const uint32_t FlashSize = static_cast<uint32_t>(Before.size());
 
+    const uint32_t Start = WindowStart(Config, FlashSize);
+    const Bytes Window(Before.begin() + Start, Before.begin() + Start + WindowSize);
+
     AppRun Read = Board.Run({"-r", "backup.bin"});
-    EXPECT_EQ(Read.Console, ReadDone);
-    EXPECT_TRUE(Board.GetFile("backup.bin") == Board.Window());
+    EXPECT_EQ(Read.Console, C.ReadOutcome);
+    if (C.ReadOutcome == ReadDone) {
+      EXPECT_TRUE(Board.GetFile("backup.bin") == Window);
+    } else {
+      EXPECT_EQ(Read.Status, C.Refusal);
+      EXPECT_FALSE(Board.Exists("backup.bin"));
+    }
     ExpectCleanReturn(Read);
     EXPECT_STREQ(FlashPartTable[SelectedFlashPartIndexIn(0)].PartName, C.Part0);
     if (C.Part1 == nullptr) {
@@ -116,14 +183,14 @@ TEST(FlashLayouts, ReadAndThreeBlockWriteOnEachLayout) {
       EXPECT_STREQ(FlashPartTable[SelectedFlashPartIndexIn(1)].PartName, C.Part1);
     }
 
-    Bytes Image = Board.Window();
+    Bytes Image = Window;
     for (uint32_t Offset : ChangedOffsets) Image[Offset + 0x1234] ^= 0xA5;
     Board.PutFile("image.bin", Image);
     AppRun Write = Board.Run({"-w", "image.bin"});
     EXPECT_EQ(Write.Console, WriteStart + C.WriteOutcome);
     EXPECT_EQ(Board.Counters().HwCyclesFailed, 0u);
     if (C.WriteOutcome != ThreeBlocksDone) {
-      EXPECT_EQ(Write.Status, EFI_WRITE_PROTECTED);
+      EXPECT_EQ(Write.Status, C.Refusal);
       EXPECT_EQ(Board.Reset(), SimResetNone);
       EXPECT_TRUE(Board.Erased().empty());
       EXPECT_TRUE(Board.Flash() == Before);
@@ -132,11 +199,10 @@ TEST(FlashLayouts, ReadAndThreeBlockWriteOnEachLayout) {
     }
     EXPECT_EQ(Board.Reset(), SimResetHard);
     std::vector<uint32_t> Expected;
-    for (uint32_t Offset : ChangedOffsets)
-      Expected.push_back((FlashSize - WindowSize + Offset) / Block);
+    for (uint32_t Offset : ChangedOffsets) Expected.push_back((Start + Offset) / Block);
     EXPECT_EQ(Board.ErasedBlocks(), Expected);
     Bytes After = Before;
-    std::copy(Image.begin(), Image.end(), After.end() - WindowSize);
+    std::copy(Image.begin(), Image.end(), After.begin() + Start);
     EXPECT_TRUE(Board.Flash() == After);
   }
 }

@@ -16,14 +16,19 @@ constexpr UINT32 FDSI_FLMAP2 = 3;
 constexpr UINT32 FDSI_FLCOMP = 0;
 constexpr UINT32 FDSI_FLMSTR1 = 0;
 
-// The signature in the flash image, at flash-linear 0x10.
+// The signature in the flash image, at flash-linear 0x10, and the maps after it.
 constexpr UINT32 FLVALSIG_OFFSET = 0x10;
+constexpr UINT32 FLMAP0_OFFSET = 0x14;
 constexpr UINT32 FLVALSIG = 0x0FF0A55A;
 // The descriptor occupies the first 4 KiB of the flash.
 constexpr UINT32 FLASH_DESCRIPTOR_BYTES = 0x1000;
 
+constexpr UINT32 FLMAP0_FCBA_SHIFT = 0;  // component section base
+constexpr UINT32 FLMAP0_FCBA_MASK = 0xFF;
 constexpr UINT32 FLMAP0_NC_SHIFT = 8;  // number of components - 1
 constexpr UINT32 FLMAP0_NC_MASK = 0x3;
+constexpr UINT32 FLMAP0_FRBA_SHIFT = 16;  // region section base
+constexpr UINT32 FLMAP0_FRBA_MASK = 0xFF;
 
 // Section bases count in 16 bytes, strap lengths in dwords.
 constexpr UINT32 DESCRIPTOR_BASE_UNIT = 16;
@@ -43,6 +48,10 @@ constexpr UINT32 FLCOMP_DENSITY_MASK = 0xF;
 // A density code 0..7 means 512 KiB << code; codes 8..15 are invalid.
 constexpr UINT32 FLCOMP_DENSITY_UNIT = 0x80000;
 constexpr UINT32 FLCOMP_DENSITY_CODE_MAX = 7;
+
+// FLREGn, the region section's dword n, has FREGn's layout: base and limit in 4 KiB
+// units; a base above the limit marks a region not in use.
+constexpr UINT32 FLREG_BYTES = 4;
 
 // FLMSTR1 write access: bit 20 + n grants the host region n.
 constexpr UINT32 FLMSTR_WRITE_SHIFT = 20;

@@ -60,8 +60,9 @@ constexpr UINT32 FRAP_BRWA_SHIFT = 8;  // bit 8 + n: the host may write and eras
 
 constexpr UINT32 FREG0 = 0x54;  // FREGn at FREG0 + 4 n; base and limit fields
 constexpr UINT32 FREG_STRIDE = 4;
-constexpr UINT32 FREG_COUNT = 6;       // FREG0..FREG5 on every controller
-constexpr UINT32 FREG_MAX_COUNT = 12;  // FREG6..FREG11 follow on controllers with 12 regions
+constexpr UINT32 FREG_BIOS_REGION = 1;  // FREG1: the BIOS region
+constexpr UINT32 FREG_COUNT = 6;        // FREG0..FREG5 on every controller
+constexpr UINT32 FREG_MAX_COUNT = 12;   // FREG6..FREG11 follow on controllers with 12 regions
 // FRAP's BRRA and BRWA cover regions 0..7; the host's access to the regions above
 // cannot be read from the controller.
 constexpr UINT32 FRAP_REGION_COUNT = 8;

@@ -79,11 +79,12 @@ TEST(Report, SelectedPartAndAbsentMask) {
 }
 
 // The summary gives each range as --protect takes it (flash-linear) and as the
-// application's messages print it (BIOS address); the lower half of a 32 MiB chip
-// lies beyond the reach of any BIOS address the application uses.
+// application's messages print it (BIOS address, the BIOS region's end at 4 GiB);
+// the lower half of a 32 MiB chip lies beyond the reach of any BIOS address the
+// application uses.
 TEST(Report, SummaryGivesEachRangeInBothAddressKinds) {
   struct Case {
-    uint64_t FlashSize;
+    uint64_t WindowEnd;
     FlashByteRange Range;
     const char *Line;
   };
@@ -94,10 +95,12 @@ TEST(Report, SummaryGivesEachRangeInBothAddressKinds) {
       {0x1000000, {0x0, 0x1000}, "  flash 0x0000000-0x0000FFF, BIOS 0xFF000000-0xFF000FFF\n"},
       {0x800000, {0x7F0000, 0x800000}, "  flash 0x07F0000-0x07FFFFF, BIOS 0xFFFF0000-0xFFFFFFFF\n"},
       {0x2000000, {0x100000, 0x110000}, "  flash 0x0100000-0x010FFFF, no BIOS address\n"},
+      {0xC00000, {0x400000, 0x410000}, "  flash 0x0400000-0x040FFFF, BIOS 0xFF800000-0xFF80FFFF\n"},
+      {0xC00000, {0xC00000, 0xC10000}, "  flash 0x0C00000-0x0C0FFFF, no BIOS address\n"},
   };
   for (const Case &C : Cases) {
     SimRunSummary Summary;
-    Summary.FlashSize = C.FlashSize;
+    Summary.WindowEnd = C.WindowEnd;
     Summary.Erased = {C.Range};
     std::string Text = SummaryText(Summary);
     EXPECT_NE(Text.find(std::string("block(s) of 64 KiB\n") + C.Line), std::string::npos) << Text;

@@ -192,4 +192,36 @@ TEST_F(SimCli, FlashCarriesFromARunToTheNextAndTheReportShowsTheRewrite) {
   EXPECT_GT(Json["modelled_time_us"].get<double>(), 0.0);
 }
 
+// The rehearsal of an update on a board's own backup: the backup goes where the
+// board's chipset maps the window (the top of the BIOS region, here 4 MiB below
+// the top of the flash), and the flash saved after the run holds the update there.
+TEST_F(SimCli, WindowBackupIsRehearsedWhereTheBiosRegionEnds) {
+  const std::string Layout = "--bios-region 400000:BFFFFF ";
+  ToolRun Read = Run(Layout + "-- -r bios.bin");
+  ASSERT_EQ(Read.ExitCode, 0) << Read.Out << Read.Err;
+  std::string Bios = ReadFile(Dir / "volume" / "bios.bin");
+  ASSERT_EQ(Bios.size(), 0x800000u);
+
+  std::string Update = Bios;
+  Update[0x2A0010] = static_cast<char>(~Update[0x2A0010]);
+  std::ofstream(Dir / "volume" / "new.bin", std::ios::binary) << Update;
+  const fs::path After = Dir / "after.bin";
+  // Another seed: outside the window the flash is not the one the backup came from.
+  ToolRun Write = Run(Layout + "--seed 7 --window '" + (Dir / "volume" / "bios.bin").string() +
+                      "' --save-flash '" + After.string() + "' --summary -- -w new.bin");
+  EXPECT_EQ(Write.ExitCode, 0) << Write.Out << Write.Err;
+  EXPECT_NE(Write.Out.find("1 of 128 blocks rewritten"), std::string::npos) << Write.Out;
+  EXPECT_NE(Write.Err.find("flash 0x06A0000-0x06AFFFF, BIOS 0xFFAA0000-0xFFAAFFFF"),
+            std::string::npos)
+      << Write.Err;
+  const std::string FlashAfter = ReadFile(After);
+  ASSERT_EQ(FlashAfter.size(), 0x1000000u);
+  EXPECT_EQ(FlashAfter.substr(0x400000, 0x800000), Update);
+
+  std::ofstream(Dir / "short.bin", std::ios::binary) << Bios.substr(1);
+  ToolRun Short = Run("--window '" + (Dir / "short.bin").string() + "' -- -r x.bin");
+  EXPECT_EQ(Short.ExitCode, 2);
+  EXPECT_NE(Short.Err.find("--window"), std::string::npos) << Short.Err;
+}
+
 }  // namespace
