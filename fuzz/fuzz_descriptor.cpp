@@ -1,7 +1,9 @@
 // The flash descriptor and the part-table set-up with the flash contents drawn
 // from the input: the simulated platform powers on from that flash (the
 // controller decodes the descriptor as the hardware does), then the application
-// brings up its flash layer on it and reads the top of the BIOS window.
+// brings up its flash layer on it and reads the top of the BIOS window. The same
+// flash, taken for a whole-flash image, goes through the check of the descriptor
+// an image brings.
 //
 // Input: the chip (an index into the simulator's models), the number of
 // components, then bytes XORed into the generated flash from the descriptor's
@@ -14,7 +16,9 @@
 #include "app/flash_bringup.h"
 #include "base/firmware.h"
 #include "flash/bios_flash.h"
+#include "flash/flash_descriptor.h"
 #include "flash/part_table.h"
+#include "flash/regs/spi_mmio.h"
 #include "fuzz/fuzz_support.h"
 #include "host/firmware_model.h"
 #include "sim/sim_backend.h"
@@ -62,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   }
   Config.InitialFlash = Flash.data();
   Config.InitialFlashSize = Flash.size();
+  const UINT32 FlashBytes = static_cast<UINT32>(Flash.size());
+  CheckDescriptorImage(Flash.data(), FlashBytes, FREG_MAX_COUNT, FlashBytes);
 
   SimAllocator Allocator = {
       [](void *, size_t Bytes) { return std::malloc(Bytes); },
