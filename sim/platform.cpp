@@ -199,6 +199,7 @@ bool ConfigValid(const SimConfig *Config) {
 void PowerOn(SimPlatform *Platform) {
   const SimConfig &Config = Platform->Config;
   Platform->ChipCount = Config.Components;
+  Platform->SpiIsController = !Config.NoSpi && SimConfigPchModel(&Config)->SpiIsController;
   uint32_t FlashBase = 0;
   for (uint32_t I = 0; I < Platform->ChipCount; I++) {
     const SimChipModel *Model = SimConfigChip(&Config, I);
