@@ -241,7 +241,9 @@ void RunHwErase(BusCursor *Bus, uint32_t ChipAddress, uint8_t Opcode, uint32_t V
   WaitChipReady(Bus);
 }
 
-void StartHwCycle(SimPlatform *Platform) {
+// Out of line, as StartSwCycle: their bus buffers then live on the stack only when a
+// cycle starts, not in the frame of every register access they would be inlined into.
+__attribute__((noinline)) void StartHwCycle(SimPlatform *Platform) {
   SimSpiController &S = Spi(Platform);
   S.HwCycleNumber++;
   const uint32_t Fcycle = (S.Hsfsts & HSFSTS_CTL_FCYCLE_MASK) >> HSFSTS_CTL_FCYCLE_SHIFT;
@@ -355,7 +357,7 @@ void StartHwCycle(SimPlatform *Platform) {
 
 // ---- Software sequencing ---------------------------------------------------------------
 
-void StartSwCycle(SimPlatform *Platform) {
+__attribute__((noinline)) void StartSwCycle(SimPlatform *Platform) {
   SimSpiController &S = Spi(Platform);
   Platform->Counters.SwCycles++;
   if (S.Owner != SimCycleNone) return FailSwCycle(Platform, false);
