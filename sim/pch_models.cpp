@@ -79,10 +79,10 @@ constexpr SimPchModel kModels[] = {
 };
 constexpr uint32_t kModelCount = sizeof(kModels) / sizeof(kModels[0]);
 
-char Lower(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
+char LowerAscii(char C) { return C >= 'A' && C <= 'Z' ? static_cast<char>(C - 'A' + 'a') : C; }
 
 bool SameIgnoringCase(const char *A, const char *B) {
-  while (*A != '\0' && Lower(*A) == Lower(*B)) {
+  while (*A != '\0' && LowerAscii(*A) == LowerAscii(*B)) {
     A++;
     B++;
   }

@@ -14,10 +14,6 @@ namespace {
 
 constexpr uint32_t ALL_ONES = 0xFFFFFFFF;
 
-uint32_t Merge(uint32_t Old, uint32_t Value, uint32_t Mask) {
-  return (Old & ~Mask) | (Value & Mask);
-}
-
 void NoteDecodingBase(SimPlatform *Platform) {
   const uint32_t Base = Platform->Pci.SpiBar0 & SPI_BAR0_BASE_MASK;
   if ((Platform->Pci.SpiCommand & PCI_COMMAND_MSE) == 0 || Base == 0) return;
@@ -97,11 +93,11 @@ void WriteSpiConfig(SimPlatform *Platform, uint32_t Offset, uint32_t Value, uint
   switch (Offset) {
     case PCI_COMMAND:
       Pci.SpiCommand =
-          static_cast<uint16_t>(Merge(Pci.SpiCommand, Value, Mask & SPI_COMMAND_WRITABLE));
+          static_cast<uint16_t>(SimMerge(Pci.SpiCommand, Value, Mask & SPI_COMMAND_WRITABLE));
       NoteDecodingBase(Platform);
       return;
     case PCI_BAR0:
-      Pci.SpiBar0 = Merge(Pci.SpiBar0, Value, Mask & SPI_BAR0_BASE_MASK);
+      Pci.SpiBar0 = SimMerge(Pci.SpiBar0, Value, Mask & SPI_BAR0_BASE_MASK);
       NoteDecodingBase(Platform);
       return;
     case SPI_BIOS_CONTROL:
@@ -135,16 +131,16 @@ uint32_t ReadPmcConfig(const SimPlatform *Platform, uint32_t Offset) {
 void WritePmcConfig(SimPlatform *Platform, uint32_t Offset, uint32_t Value, uint32_t Mask) {
   SimPciState &Pci = Platform->Pci;
   if (Offset == SimConfigPchModel(&Platform->Config)->PmcAbase) {
-    Pci.Abase = Merge(Pci.Abase, Value, Mask & ABASE_BASE_MASK);
+    Pci.Abase = SimMerge(Pci.Abase, Value, Mask & ABASE_BASE_MASK);
     return;
   }
   switch (Offset) {
     case PCI_COMMAND:
       Pci.PmcCommand =
-          static_cast<uint16_t>(Merge(Pci.PmcCommand, Value, Mask & PMC_COMMAND_WRITABLE));
+          static_cast<uint16_t>(SimMerge(Pci.PmcCommand, Value, Mask & PMC_COMMAND_WRITABLE));
       return;
     case PMC_ACPI_CNT:
-      Pci.AcpiCnt = Merge(Pci.AcpiCnt, Value, Mask & ACPI_CNT_WRITABLE);
+      Pci.AcpiCnt = SimMerge(Pci.AcpiCnt, Value, Mask & ACPI_CNT_WRITABLE);
       return;
     case PMC_GEN_PMCON_A:
       // SMI_LOCK is write-once.
@@ -201,9 +197,7 @@ void SimPciWriteDword(SimPlatform *Platform, uint32_t Function, uint32_t Offset,
 }
 
 bool SimSpiDecodes(const SimPlatform *Platform, uint64_t Address) {
-  if (Platform->Config.NoSpi || !SimConfigPchModel(&Platform->Config)->SpiIsController) {
-    return false;
-  }
+  if (!Platform->SpiIsController) return false;
   const uint32_t Base = Platform->Pci.SpiBar0 & SPI_BAR0_BASE_MASK;
   if ((Platform->Pci.SpiCommand & PCI_COMMAND_MSE) == 0 || Base == 0) return false;
   return Address >= Base && Address < static_cast<uint64_t>(Base) + SPI_MMIO_SIZE;

@@ -91,8 +91,10 @@ bool InStaleWindow(const SimPlatform *Platform, uint64_t Address) {
   return false;
 }
 
-void Emit(SimPlatform *Platform, uint64_t TimeNs, SimEventKind Kind, uint32_t WidthBits,
-          uint64_t Address, uint32_t Value) {
+// Out of line: its event lives on the stack only while a trace hook is set, not in
+// the frame of every access (the sanitizers guard each stack object a call makes).
+__attribute__((noinline)) void Emit(SimPlatform *Platform, uint64_t TimeNs, SimEventKind Kind,
+                                    uint32_t WidthBits, uint64_t Address, uint32_t Value) {
   const SimEvent Event{TimeNs, Kind, WidthBits, Address, Value};
   Platform->Trace(Platform->TraceContext, &Event);
 }
@@ -104,28 +106,34 @@ bool SmiOnDuringWriteErase(const SimPlatform *Platform) {
          (Platform->Pmc.SmiEn & SMI_EN_GBL_SMI_EN) != 0;
 }
 
-bool EcamTarget(const SimPlatform *Platform, uint64_t Address, uint32_t *Function,
-                uint32_t *Offset) {
+// Where an address falls in configuration space (returned by value: an object whose
+// address is taken costs every access a guarded stack slot under the sanitizers).
+struct EcamHit {
+  bool Hit;
+  uint32_t Function;
+  uint32_t Offset;
+};
+
+EcamHit EcamTarget(const SimPlatform *Platform, uint64_t Address) {
   const uint64_t Base = Platform->Config.EcamBase;
-  if (Address < Base || Address >= Base + ECAM_SIZE) return false;
+  if (Address < Base || Address >= Base + ECAM_SIZE) return EcamHit{false, 0, 0};
   const uint64_t Relative = Address - Base;
   const uint32_t Bus = static_cast<uint32_t>(Relative >> 20) & 0xFF;
   const uint32_t Device = static_cast<uint32_t>(Relative >> 15) & 0x1F;
-  *Function = static_cast<uint32_t>(Relative >> 12) & 0x7;
-  *Offset = static_cast<uint32_t>(Relative & 0xFFF);
+  uint32_t Function = static_cast<uint32_t>(Relative >> 12) & 0x7;
+  const uint32_t Offset = static_cast<uint32_t>(Relative & 0xFFF);
   // Functions other than the PCH's answer all ones; device 31 function 0 etc. too.
-  if (Bus != 0 || Device != PCH_DEVICE) *Function = 0xFF;
-  return true;
+  if (Bus != 0 || Device != PCH_DEVICE) Function = 0xFF;
+  return EcamHit{true, Function, Offset};
 }
 
 uint32_t SpiBase(const SimPlatform *Platform) { return Platform->Pci.SpiBar0 & SPI_BAR0_BASE_MASK; }
 
 uint32_t MemoryRead(SimPlatform *Platform, uint64_t Address, uint32_t Bytes) {
-  uint32_t Function = 0;
-  uint32_t Offset = 0;
-  if (EcamTarget(Platform, Address, &Function, &Offset)) {
-    if (Offset + Bytes > ECAM_FUNCTION_SIZE) return 0xFFFFFFFF;
-    return ReadLanes(Platform, SimSpacePci, Function, Offset, Bytes);
+  const EcamHit Ecam = EcamTarget(Platform, Address);
+  if (Ecam.Hit) {
+    if (Ecam.Offset + Bytes > ECAM_FUNCTION_SIZE) return 0xFFFFFFFF;
+    return ReadLanes(Platform, SimSpacePci, Ecam.Function, Ecam.Offset, Bytes);
   }
   if (SimSpiDecodes(Platform, Address)) {
     const uint32_t Relative = static_cast<uint32_t>(Address - SpiBase(Platform));
@@ -138,11 +146,10 @@ uint32_t MemoryRead(SimPlatform *Platform, uint64_t Address, uint32_t Bytes) {
 }
 
 void MemoryWrite(SimPlatform *Platform, uint64_t Address, uint32_t Bytes, uint32_t Value) {
-  uint32_t Function = 0;
-  uint32_t Offset = 0;
-  if (EcamTarget(Platform, Address, &Function, &Offset)) {
-    if (Offset + Bytes <= ECAM_FUNCTION_SIZE)
-      WriteLanes(Platform, SimSpacePci, Function, Offset, Bytes, Value);
+  const EcamHit Ecam = EcamTarget(Platform, Address);
+  if (Ecam.Hit) {
+    if (Ecam.Offset + Bytes <= ECAM_FUNCTION_SIZE)
+      WriteLanes(Platform, SimSpacePci, Ecam.Function, Ecam.Offset, Bytes, Value);
     return;
   }
   if (SimSpiDecodes(Platform, Address)) {
@@ -199,6 +206,7 @@ bool ConfigValid(const SimConfig *Config) {
 void PowerOn(SimPlatform *Platform) {
   const SimConfig &Config = Platform->Config;
   Platform->ChipCount = Config.Components;
+  Platform->SpiIsController = !Config.NoSpi && SimConfigPchModel(&Config)->SpiIsController;
   uint32_t FlashBase = 0;
   for (uint32_t I = 0; I < Platform->ChipCount; I++) {
     const SimChipModel *Model = SimConfigChip(&Config, I);

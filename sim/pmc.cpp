@@ -9,12 +9,8 @@ namespace {
 
 constexpr uint32_t SMI_EN_DEFAULT = SMI_EN_GBL_SMI_EN | SMI_EN_APMC_EN | SMI_EN_TCO_EN;
 
-uint32_t Merge(uint32_t Old, uint32_t Value, uint32_t Mask) {
-  return (Old & ~Mask) | (Value & Mask);
-}
-
 void WriteSmiEn(SimPlatform *Platform, uint32_t Value, uint32_t Mask) {
-  uint32_t New = Merge(Platform->Pmc.SmiEn, Value, Mask);
+  uint32_t New = SimMerge(Platform->Pmc.SmiEn, Value, Mask);
   // SMI_LOCK keeps GBL_SMI_EN set; firmware locks TCO_EN (TCO_LOCK) at the same time.
   if ((Platform->Pci.GenPmconA & GEN_PMCON_A_SMI_LOCK) != 0) {
     New |= Platform->Pmc.SmiEn & (SMI_EN_GBL_SMI_EN | SMI_EN_TCO_EN);
@@ -58,10 +54,10 @@ void SimAcpiWriteDword(SimPlatform *Platform, uint32_t Offset, uint32_t Value, u
   switch (Offset) {
     case ACPI_PM1_STS_EN:
       Pmc.Pm1Sts &= static_cast<uint16_t>(~(Value & Mask & 0xFFFF));  // write one to clear
-      Pmc.Pm1En = static_cast<uint16_t>(Merge(Pmc.Pm1En, Value >> 16, Mask >> 16));
+      Pmc.Pm1En = static_cast<uint16_t>(SimMerge(Pmc.Pm1En, Value >> 16, Mask >> 16));
       return;
     case ACPI_PM1_CNT:
-      Pmc.Pm1Cnt = Merge(Pmc.Pm1Cnt, Value, Mask);
+      Pmc.Pm1Cnt = SimMerge(Pmc.Pm1Cnt, Value, Mask);
       return;
     case ACPI_SMI_EN:
       WriteSmiEn(Platform, Value, Mask);

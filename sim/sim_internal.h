@@ -121,6 +121,10 @@ struct SimPlatform {
   SimChip Chips[2];
   uint32_t ChipCount;
 
+  // The configuration's 0:31.5 is a present SPI controller whose BAR0 can decode
+  // (fixed at creation; every memory access asks).
+  bool SpiIsController;
+
   SimPciState Pci;
   SimPmcState Pmc;
   SimSpiController Spi;
@@ -141,6 +145,11 @@ struct SimPlatform {
 };
 
 // ---- Between the sources -------------------------------------------------------------
+// A register write through byte lanes: Value's bits where Mask is set, Old's elsewhere.
+inline uint32_t SimMerge(uint32_t Old, uint32_t Value, uint32_t Mask) {
+  return (Old & ~Mask) | (Value & Mask);
+}
+
 // clock.cpp
 void SimAdvance(SimPlatform *Platform, uint64_t Nanoseconds);
 uint64_t SimBusTimeNs(const SimPlatform *Platform, uint32_t Bytes);

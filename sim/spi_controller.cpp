@@ -241,7 +241,9 @@ void RunHwErase(BusCursor *Bus, uint32_t ChipAddress, uint8_t Opcode, uint32_t V
   WaitChipReady(Bus);
 }
 
-void StartHwCycle(SimPlatform *Platform) {
+// Out of line, as StartSwCycle: their bus buffers then live on the stack only when a
+// cycle starts, not in the frame of every register access they would be inlined into.
+__attribute__((noinline)) void StartHwCycle(SimPlatform *Platform) {
   SimSpiController &S = Spi(Platform);
   S.HwCycleNumber++;
   const uint32_t Fcycle = (S.Hsfsts & HSFSTS_CTL_FCYCLE_MASK) >> HSFSTS_CTL_FCYCLE_SHIFT;
@@ -355,7 +357,7 @@ void StartHwCycle(SimPlatform *Platform) {
 
 // ---- Software sequencing ---------------------------------------------------------------
 
-void StartSwCycle(SimPlatform *Platform) {
+__attribute__((noinline)) void StartSwCycle(SimPlatform *Platform) {
   SimSpiController &S = Spi(Platform);
   Platform->Counters.SwCycles++;
   if (S.Owner != SimCycleNone) return FailSwCycle(Platform, false);
@@ -406,10 +408,6 @@ void StartSwCycle(SimPlatform *Platform) {
 
 // ---- Register file ---------------------------------------------------------------------
 
-uint32_t Merge(uint32_t Old, uint32_t Value, uint32_t Mask) {
-  return (Old & ~Mask) | (Value & Mask);
-}
-
 uint32_t FdataDword(const SimSpiController &S, uint32_t Index) {
   return static_cast<uint32_t>(S.Fdata[Index]) | (static_cast<uint32_t>(S.Fdata[Index + 1]) << 8) |
          (static_cast<uint32_t>(S.Fdata[Index + 2]) << 16) |
@@ -450,8 +448,8 @@ uint32_t ReadFdod(const SimSpiController &S) {
 void WriteHsfsts(SimPlatform *Platform, uint32_t Value, uint32_t Mask) {
   SimSpiController &S = Spi(Platform);
   uint32_t New = S.Hsfsts & ~(Value & Mask & HSFSTS_CTL_W1C);
-  New = Merge(New, Value, Mask & HSFSTS_CTL_CONTROL);
-  if (!Locked(Platform)) New = Merge(New, Value, Mask & HSFSTS_CTL_WRSDIS);
+  New = SimMerge(New, Value, Mask & HSFSTS_CTL_CONTROL);
+  if (!Locked(Platform)) New = SimMerge(New, Value, Mask & HSFSTS_CTL_WRSDIS);
   // Lock-down bits can be set, not cleared, until the next reset.
   New |= Value & Mask & (HSFSTS_CTL_FLOCKDN | HSFSTS_CTL_PRR34_LOCKDN);
   S.Hsfsts = New;
@@ -461,7 +459,7 @@ void WriteHsfsts(SimPlatform *Platform, uint32_t Value, uint32_t Mask) {
 void WriteSsfsts(SimPlatform *Platform, uint32_t Value, uint32_t Mask) {
   SimSpiController &S = Spi(Platform);
   uint32_t New = S.Ssfsts & ~(Value & Mask & SSFSTS_CTL_W1C);
-  New = Merge(New, Value, Mask & SSFSTS_CTL_CONTROL);
+  New = SimMerge(New, Value, Mask & SSFSTS_CTL_CONTROL);
   S.Ssfsts = New;
   if ((Value & Mask & SSFSTS_CTL_SCGO) != 0) StartSwCycle(Platform);
 }
@@ -471,20 +469,20 @@ void WriteProtectedRange(SimPlatform *Platform, uint32_t Index, uint32_t Value, 
   const bool PrLocked = (S.Dlock & (1u << (DLOCK_PR0_LOCKDN_SHIFT + Index))) != 0;
   const bool Pr34Locked = Index >= 3 && (S.Hsfsts & HSFSTS_CTL_PRR34_LOCKDN) != 0;
   if (Locked(Platform) || PrLocked || Pr34Locked) return;
-  S.Pr[Index] = Merge(S.Pr[Index], Value, Mask);
+  S.Pr[Index] = SimMerge(S.Pr[Index], Value, Mask);
 }
 
 // GPR0 has no DLOCK bit: only FLOCKDN freezes it.
 void WriteGlobalProtectedRange(SimPlatform *Platform, uint32_t Value, uint32_t Mask) {
   if (Locked(Platform)) return;
-  Spi(Platform).Gpr0 = Merge(Spi(Platform).Gpr0, Value, Mask);
+  Spi(Platform).Gpr0 = SimMerge(Spi(Platform).Gpr0, Value, Mask);
 }
 
 void WriteVscc(SimPlatform *Platform, uint32_t *Register, uint32_t Writable, uint32_t Value,
                uint32_t Mask) {
   // The vendor component lock in LVSCC locks both registers until reset.
   if ((Platform->Spi.Lvscc & VSCC_VCL) != 0) return;
-  *Register = Merge(*Register, Value, Mask & Writable);
+  *Register = SimMerge(*Register, Value, Mask & Writable);
 }
 
 }  // namespace
@@ -642,7 +640,7 @@ void SimSpiWriteDword(SimPlatform *Platform, uint32_t Offset, uint32_t Value, ui
       WriteHsfsts(Platform, Value, Mask);
       return;
     case SPI_FADDR:
-      S.Faddr = Merge(S.Faddr, Value, Mask & FADDR_MASK);
+      S.Faddr = SimMerge(S.Faddr, Value, Mask & FADDR_MASK);
       return;
     case SPI_GPR0:
       WriteGlobalProtectedRange(Platform, Value, Mask);
@@ -651,25 +649,25 @@ void SimSpiWriteDword(SimPlatform *Platform, uint32_t Offset, uint32_t Value, ui
       S.Dlock |= Value & Mask & DLOCK_WRITABLE;
       return;
     case SPI_FRAP:
-      if (!Locked(Platform)) S.Frap = Merge(S.Frap, Value, Mask & ~FRAP_BRRA_BRWA);
+      if (!Locked(Platform)) S.Frap = SimMerge(S.Frap, Value, Mask & ~FRAP_BRRA_BRWA);
       return;
     case SPI_SSFSTS_CTL:
       WriteSsfsts(Platform, Value, Mask);
       return;
     case SPI_PREOP_OPTYPE:
       if (Locked(Platform)) return;
-      S.Preop = static_cast<uint16_t>(Merge(S.Preop, Value, Mask & 0xFFFF));
-      S.Optype = static_cast<uint16_t>(Merge(S.Optype, Value >> 16, Mask >> 16));
+      S.Preop = static_cast<uint16_t>(SimMerge(S.Preop, Value, Mask & 0xFFFF));
+      S.Optype = static_cast<uint16_t>(SimMerge(S.Optype, Value >> 16, Mask >> 16));
       return;
     case SPI_OPMENU0:
     case SPI_OPMENU1:
       if (!Locked(Platform)) {
         uint32_t &Menu = S.Opmenu[Offset == SPI_OPMENU0 ? 0 : 1];
-        Menu = Merge(Menu, Value, Mask);
+        Menu = SimMerge(Menu, Value, Mask);
       }
       return;
     case SPI_FDOC:
-      S.Fdoc = Merge(S.Fdoc, Value, Mask & FDOC_WRITABLE);
+      S.Fdoc = SimMerge(S.Fdoc, Value, Mask & FDOC_WRITABLE);
       return;
     case SPI_LVSCC:
       WriteVscc(Platform, &S.Lvscc, VSCC_WRITABLE, Value, Mask);
