@@ -1,5 +1,6 @@
 // The Intel flash descriptor (first 4 KiB of the flash, 100-series layout): the
 // generated default image, and what the controller reads from it at power-on.
+#include "sim/regs/spi_mmio.h"
 #include "sim/sim_internal.h"
 
 namespace {
@@ -216,14 +217,26 @@ uint32_t SimDescriptorRegion(const uint8_t *Flash, uint32_t FlashSize,
   return Get32(Flash, FlashSize, View->Frba + 4 * Region);
 }
 
+bool SimRegionRange(uint32_t Value, uint32_t *Base, uint32_t *Limit) {
+  const uint32_t B = Value & FIELD_4K_MASK;
+  const uint32_t L = (Value >> 16) & FIELD_4K_MASK;
+  if (B > L) return false;
+  *Base = B << 12;
+  *Limit = (L << 12) | 0xFFF;
+  return true;
+}
+
 bool SimPlaceBiosWindow(uint8_t *Image, uint32_t FlashSize, const uint8_t *Window) {
   SimDescriptorView View;
   SimParseDescriptor(Image, FlashSize, &View);
   if (!View.Valid) return false;
-  const uint32_t Bios = SimDescriptorRegion(Image, FlashSize, &View, 1);
-  const uint32_t Base = (Bios & 0x7FFF) << 12;
-  const uint32_t End = (((Bios >> 16) & 0x7FFF) + 1) << 12;
-  if (Base > End || End > FlashSize || End < SIM_BIOS_WINDOW_SIZE) return false;
+  uint32_t Base = 0;
+  uint32_t Limit = 0;
+  if (!SimRegionRange(SimDescriptorRegion(Image, FlashSize, &View, 1), &Base, &Limit)) {
+    return false;
+  }
+  const uint32_t End = Limit + 1;
+  if (End > FlashSize || End < SIM_BIOS_WINDOW_SIZE) return false;
   SimCopy(Image + (End - SIM_BIOS_WINDOW_SIZE), Window, SIM_BIOS_WINDOW_SIZE);
   return true;
 }

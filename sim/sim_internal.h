@@ -174,6 +174,8 @@ uint32_t SimChipAddressBytes(const SimChip *Chip);
 void SimParseDescriptor(const uint8_t *Flash, uint32_t FlashSize, SimDescriptorView *View);
 uint32_t SimDescriptorRegion(const uint8_t *Flash, uint32_t FlashSize,
                              const SimDescriptorView *View, uint32_t Region);
+// The bounds of a region value (FLREGn, FREGn); false when unused (base above limit).
+bool SimRegionRange(uint32_t Value, uint32_t *Base, uint32_t *Limit);
 
 // spi_controller.cpp
 void SimSpiPowerOn(SimPlatform *Platform);

@@ -40,16 +40,6 @@ bool RangeRegisterRefuses(uint32_t Pr, Range Target, bool Write) {
   return Overlaps(Target, Base, Limit);
 }
 
-// Region n as FREGn describes it; false when unused (base above limit).
-bool RegionRange(uint32_t Freg, uint32_t *Base, uint32_t *Limit) {
-  const uint32_t B = Freg & FIELD_4K_MASK;
-  const uint32_t L = (Freg >> 16) & FIELD_4K_MASK;
-  if (B > L) return false;
-  *Base = B << 12;
-  *Limit = (L << 12) | 0xFFF;
-  return true;
-}
-
 // One transfer on the SPI bus at the controller's current cycle time.
 struct BusCursor {
   SimPlatform *Platform;
@@ -156,12 +146,13 @@ bool AccessAllowed(SimPlatform *Platform, Range Target, bool Write) {
     for (uint32_t Region = 0; Region < S.FregCount; Region++) {
       uint32_t Base = 0;
       uint32_t Limit = 0;
-      if (!RegionRange(S.Freg[Region], &Base, &Limit) || !Overlaps(Target, Base, Limit)) continue;
+      if (!SimRegionRange(S.Freg[Region], &Base, &Limit) || !Overlaps(Target, Base, Limit))
+        continue;
       if (!RegionGranted(S, Region, Write)) return false;
     }
     uint32_t BiosBase = 0;
     uint32_t BiosLimit = 0;
-    if (Write && RegionRange(S.Freg[1], &BiosBase, &BiosLimit) &&
+    if (Write && SimRegionRange(S.Freg[1], &BiosBase, &BiosLimit) &&
         Overlaps(Target, BiosBase, BiosLimit) &&
         (!SimBiosWriteEnabled(Platform) || SimEissSet(Platform))) {
       return false;
@@ -504,7 +495,7 @@ uint32_t SimBiosRegionEnd(const SimPlatform *Platform) {
   const SimSpiController &S = Platform->Spi;
   uint32_t Base = 0;
   uint32_t Limit = 0;
-  if (!S.Descriptor.Valid || !RegionRange(S.Freg[1], &Base, &Limit)) return Platform->FlashSize;
+  if (!S.Descriptor.Valid || !SimRegionRange(S.Freg[1], &Base, &Limit)) return Platform->FlashSize;
   return Limit + 1;
 }
 

@@ -25,9 +25,7 @@ ImageRegion ImageRegionAt(const UINT8 *Image, UINT32 Frba, UINT32 Region) {
     return {FALSE, 0, 0};  // past the descriptor: no such region
   }
   UINT32 Flreg = ImageDword(Image, Offset);
-  UINT64 Base = SpiRangeBase(Flreg);
-  UINT64 Limit = SpiRangeLimit(Flreg);
-  return {Base <= (Limit & ~SPI_RANGE_LIMIT_LOW_BITS), Base, Limit};
+  return {SpiRangeInUse(Flreg), SpiRangeBase(Flreg), SpiRangeLimit(Flreg)};
 }
 
 BOOLEAN AnyRegionsOverlap(const UINT8 *Image, UINT32 Frba, UINT32 RegionCount) {

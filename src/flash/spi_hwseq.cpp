@@ -156,7 +156,7 @@ UINT8 RegionsTouched(UINT64 Mmio, UINT64 First, UINT64 Last) {
     UINT32 Freg = RegRead32(Mmio + FREG0 + FREG_STRIDE * Region);
     UINT64 Base = SpiRangeBase(Freg);
     UINT64 Limit = SpiRangeLimit(Freg);
-    if (Base <= (Limit & ~SPI_RANGE_LIMIT_LOW_BITS) && Base <= Last && First <= Limit) {
+    if (SpiRangeInUse(Freg) && Base <= Last && First <= Limit) {
       Touched |= static_cast<UINT8>(1u << Region);
     }
   }

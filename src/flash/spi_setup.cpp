@@ -74,18 +74,6 @@ VOID SetDescriptorWritableRange(UINT64 Mmio) {
   }
 }
 
-// The flash's size by the descriptor's component densities.
-UINT32 DescriptorFlashSize(UINT64 Mmio, UINT8 ComponentCount) {
-  UINT32 Flcomp = DescriptorReadDword(Mmio, FDSS_COMPONENT, FDSI_FLCOMP);
-  UINT32 Total = 0;
-  UINT32 Second = 0;
-  FlashComponentSize(Flcomp, 0, &Total);
-  if (ComponentCount >= 2) {
-    FlashComponentSize(Flcomp, 1, &Second);
-  }
-  return Total + Second;
-}
-
 BOOLEAN VsccHasValidErase(UINT32 Vscc) {
   return (Vscc & (VSCC_EO_4K_VALID | VSCC_EO_64K_VALID)) != 0;
 }
@@ -158,15 +146,14 @@ EFI_STATUS BiosWindowInit() {
 }
 
 VOID ComputeBiosFlashOffset() {
-  UINT8 Count = 0;
-  if (EFI_ERROR(GetFlashComponentCount(&Count))) {
+  UINT64 Mmio = SpiDecodingBar();
+  if (!DescriptorValid(Mmio)) {
     return;
   }
   // The chipset maps the top of the BIOS region (FREG1) just below 4 GiB, wherever
   // the region lies in the flash.
-  UINT64 Mmio = SpiDecodingBar();
   UINT32 Freg1 = RegRead32(Mmio + FREG0 + FREG_STRIDE * FREG_BIOS_REGION);
-  if (SpiRangeBase(Freg1) <= (SpiRangeLimit(Freg1) & ~SPI_RANGE_LIMIT_LOW_BITS)) {
+  if (SpiRangeInUse(Freg1)) {
     INT64 RegionEnd = static_cast<INT64>(SpiRangeLimit(Freg1)) + 1;
     BiosWindow.FlashOffset = RegionEnd - static_cast<INT64>(BiosWindow.Size);
     return;
@@ -174,7 +161,7 @@ VOID ComputeBiosFlashOffset() {
   // A descriptor without a BIOS region: the window holds the top of the flash;
   // negative when the flash is smaller.
   BiosWindow.FlashOffset =
-      static_cast<INT64>(DescriptorFlashSize(Mmio, Count)) - static_cast<INT64>(BiosWindow.Size);
+      static_cast<INT64>(SpiControllerState.FlashTotalSize) - static_cast<INT64>(BiosWindow.Size);
 }
 
 VOID BiosWindowCoverWholeFlash() {

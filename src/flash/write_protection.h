@@ -61,9 +61,6 @@ VOID ReadWriteProtection(WriteProtectionMap *Map);
 // just lifted the descriptor's limits (the full-flash preparation).
 VOID ReadFlashAccessAgain();
 
-// TRUE when Length bytes at Address may be erased and programmed: inside the
-// window and the writable range, in no region without write access and in no
-// write-protected range. Otherwise *Cause says what protects the range.
 // The first region in use that Length bytes at BIOS address Address reach into and
 // that the host may not read (FRAP BRRA clear; nothing above region 7 is known to be
 // readable): its number and the first flash-linear byte of the range inside it.
@@ -71,5 +68,8 @@ VOID ReadFlashAccessAgain();
 BOOLEAN FindUnreadableRegion(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length,
                              UINT32 *Region, UINT64 *FlashLinear);
 
+// TRUE when Length bytes at Address may be erased and programmed: inside the
+// window and the writable range, in no region without write access and in no
+// write-protected range. Otherwise *Cause says what protects the range.
 BOOLEAN FlashRangeWritable(const WriteProtectionMap *Map, UINT64 Address, UINT64 Length,
                            WriteProtectionCause *Cause);

@@ -23,6 +23,11 @@ constexpr UINT64 SpiRangeLimit(UINT32 Value) {
          SPI_RANGE_LIMIT_LOW_BITS;
 }
 
+// A range whose base lies above its limit marks a region not in use.
+constexpr BOOLEAN SpiRangeInUse(UINT32 Value) {
+  return SpiRangeBase(Value) <= (SpiRangeLimit(Value) & ~SPI_RANGE_LIMIT_LOW_BITS);
+}
+
 constexpr UINT32 BFPREG = 0x00;  // the BIOS region as FREG1 gives it; base and limit fields
 
 constexpr UINT32 HSFSTS_CTL = 0x04;
