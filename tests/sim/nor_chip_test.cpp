@@ -17,7 +17,6 @@ constexpr uint16_t kTypes =
     (3 << 0) | (3 << 2) | (0 << 4) | (2 << 6) | (1 << 8) | (0 << 10) | (3 << 12) | (2 << 14);
 constexpr uint32_t PP = 0, SE = 1, RDSR = 2, READ = 3, WREN = 4, RDID = 5, BE64 = 6, REMS = 7;
 constexpr uint8_t SW_FDONE = 0x04;
-constexpr uint8_t SW_FCERR = 0x08;
 
 // Without a descriptor nothing but protected ranges restricts software cycles.
 Platform *Direct(const char *Chip = "W25Q128BV") {
