@@ -335,6 +335,8 @@ uint32_t PerformAccess(SimPlatform *Platform, SimEventKind Kind, uint32_t WidthB
     // The running cycle may have ended by now. This runs millions of times a run
     // (under the sanitizers every call counts): an idle controller costs none.
     if (Platform->Spi.Owner != SimCycleNone) SimSpiUpdate(Platform);
+    Platform->TimerReadBefore = Platform->TimerRead;
+    Platform->TimerRead = false;
     const bool SmiOn = Platform->Spi.Owner == SimCycleHw && SmiOnDuringWriteErase(Platform);
     const uint16_t Port = static_cast<uint16_t>(Address);
     switch (Kind) {

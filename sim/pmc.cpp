@@ -39,6 +39,8 @@ uint32_t SimAcpiReadDword(SimPlatform *Platform, uint32_t Offset) {
     case ACPI_PM1_CNT:
       return Pmc.Pm1Cnt;
     case ACPI_PM1_TMR:
+      if (Platform->TimerReadBefore) SimWaitOnTimer(Platform);
+      Platform->TimerRead = true;
       return SimPmTimerValue(Platform);
     case ACPI_SMI_EN:
       return Pmc.SmiEn;

@@ -9,6 +9,10 @@ constexpr uint64_t SIM_MMIO_ACCESS_NS = 500;   // one memory-mapped register acc
 constexpr uint64_t SIM_PORT_ACCESS_NS = 1000;  // one I/O port access
 constexpr uint32_t SIM_DEFAULT_SPI_CLOCK_HZ = 48000000;
 constexpr uint32_t SIM_PM_TIMER_STOPPED_VALUE = 0x3C5A1E;  // what a stopped PM1_TMR holds
+// The longest step of the clock at one PM1_TMR read while the processor waits: a wait
+// then ends at most a step after it meant to, and a loop that gives up after so many
+// short waits still gives up in about its time.
+constexpr uint64_t SIM_TIMER_WAIT_STEP_MAX_NS = 10000;
 
 // Chip busy times that are the same for every part (typical datasheet figures).
 constexpr uint64_t SIM_ERASE_32K_NS = 120000000;
@@ -133,6 +137,11 @@ struct SimPlatform {
   uint32_t StaleBases[SIM_MAX_STALE_BASES];
   uint32_t StaleBaseCount;
 
+  // The access before this one read PM1_TMR, and this one does (set by the read): a
+  // processor reading the timer twice in a row is waiting, nothing else.
+  bool TimerReadBefore;
+  bool TimerRead;
+
   SimCounters Counters;
   SimRangeList Erased;
   SimRangeList Programmed;
@@ -154,6 +163,7 @@ inline uint32_t SimMerge(uint32_t Old, uint32_t Value, uint32_t Mask) {
 void SimAdvance(SimPlatform *Platform, uint64_t Nanoseconds);
 uint64_t SimBusTimeNs(const SimPlatform *Platform, uint32_t Bytes);
 uint32_t SimPmTimerValue(const SimPlatform *Platform);
+void SimWaitOnTimer(SimPlatform *Platform);
 
 // chip_models.cpp
 uint8_t SimDensityCode(uint32_t Size);  // 0 for 512 KiB ... ; 0xF when not a power of two

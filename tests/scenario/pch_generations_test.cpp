@@ -33,6 +33,8 @@ struct Traced {
   static void Hook(void *Context, const SimEvent *Event) {
     auto *T = static_cast<Traced *>(Context);
     const SimEvent &E = *Event;
+    // Most of a run: reads and ordering points after the first write, none kept.
+    if (T->Written && (E.Kind == SimEventMemoryRead || E.Kind == SimEventBarrier)) return;
     const bool Write = E.Kind == SimEventMemoryWrite || E.Kind == SimEventPortWrite;
     if (Write) T->Written = true;
     if (!T->Written) T->BeforeFirstWrite.push_back(E);

@@ -23,6 +23,10 @@ constexpr uint32_t Block = 0x10000;
 constexpr uint32_t WindowSize = 0x800000;
 constexpr uint32_t WholeFlashSize = 0x1000000;
 
+// The first lines of every -w of an 8 MiB window.
+inline const std::string Size8 = "Flash BIOS Size : 0x800000\r\n";
+inline const std::string Starting = "Programming starting ";
+
 struct SimPlatformDeleter {
   void operator()(SimPlatform *Platform) const { SimPlatformDestroy(Platform); }
 };

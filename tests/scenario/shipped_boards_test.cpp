@@ -10,8 +10,6 @@
 
 namespace {
 
-const std::string Size8 = "Flash BIOS Size : 0x800000\r\n";
-const std::string Starting = "Programming starting ";
 const std::string ThreeBlocksDone =
     "... completed.\r\n3 of 128 blocks rewritten and read back.\r\nSystem reset...\r\n";
 const std::string Saved =

@@ -6,9 +6,7 @@
 
 namespace {
 
-const std::string Size8 = "Flash BIOS Size : 0x800000\r\n";
 const std::string Size16 = "Flash BIOS Size : 0x1000000\r\n";
-const std::string Starting = "Programming starting ";
 const std::string Completed = " completed.\r\n";
 const std::string Resetting = "System reset...\r\n";
 const std::string NothingWasChanged = "Nothing was changed.\r\n";

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "sim/regs/spi_mmio.h"
 #include "sim_harness.h"
 
 using namespace simtest;
@@ -16,8 +17,6 @@ constexpr uint8_t kMenu[8] = {0x02, 0x20, 0x05, 0x03, 0x06, 0x9F, 0xD8, 0x90};
 constexpr uint16_t kTypes =
     (3 << 0) | (3 << 2) | (0 << 4) | (2 << 6) | (1 << 8) | (0 << 10) | (3 << 12) | (2 << 14);
 constexpr uint32_t PP = 0, SE = 1, RDSR = 2, READ = 3, WREN = 4, RDID = 5, BE64 = 6, REMS = 7;
-constexpr uint8_t SW_FDONE = 0x04;
-constexpr uint8_t SW_FCERR = 0x08;
 
 // Without a descriptor nothing but protected ranges restricts software cycles.
 Platform *Direct(const char *Chip = "W25Q128BV") {
@@ -36,17 +35,18 @@ uint8_t Status(Platform &P) {
 
 void Program(Platform &P, uint32_t Address, const std::vector<uint8_t> &Data) {
   P.PutData(Data);
-  ASSERT_EQ(P.SwCycle(PP, Address, true, static_cast<uint32_t>(Data.size())) & 0x0C, SW_FDONE);
+  ASSERT_EQ(P.SwCycle(PP, Address, true, static_cast<uint32_t>(Data.size())) & 0x0C,
+            SSFSTS_CTL_FDONE);
 }
 
 TEST(NorChip, ProgramNeedsWriteEnableAndClearsItAfterwards) {
   std::unique_ptr<Platform> P(Direct());
   const std::vector<uint8_t> Before = P->Flash();
   P->PutData({0x00});
-  EXPECT_EQ(P->SwCycle(PP, 0x1000, false, 1) & 0x0C, SW_FDONE);  // no WREN: ignored
+  EXPECT_EQ(P->SwCycle(PP, 0x1000, false, 1) & 0x0C, SSFSTS_CTL_FDONE);  // no WREN: ignored
   EXPECT_EQ(P->Flash()[0x1000], Before[0x1000]);
 
-  EXPECT_EQ(P->SwCycle(WREN, 0, false, 0) & 0x0C, SW_FDONE);
+  EXPECT_EQ(P->SwCycle(WREN, 0, false, 0) & 0x0C, SSFSTS_CTL_FDONE);
   EXPECT_EQ(Status(*P) & 0x02, 0x02);  // WEL
   P->PutData({0x00});
   P->SwCycle(PP, 0x1000, false, 1);
@@ -84,7 +84,7 @@ TEST(NorChip, ProgramOnlyClearsBitsAndEraseSetsAllOnes) {
   EXPECT_EQ(F[0x4001], 0x0F);
   EXPECT_EQ(F[0x4002], 0x00);
   EXPECT_EQ(F[0x4003], 0xFF);
-  EXPECT_EQ(P->SwCycle(SE, 0x4FFF, true, 0) & 0x0C, SW_FDONE);  // the sector holding it
+  EXPECT_EQ(P->SwCycle(SE, 0x4FFF, true, 0) & 0x0C, SSFSTS_CTL_FDONE);  // the sector holding it
   const std::vector<uint8_t> G = P->Flash();
   for (uint32_t A = 0x4000; A < 0x5000; A++) ASSERT_EQ(G[A], 0xFF);
   EXPECT_EQ(G[0x5000], F[0x5000]);

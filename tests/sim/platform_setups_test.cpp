@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "sim/regs/spi_mmio.h"
 #include "sim_harness.h"
 
 using namespace simtest;
@@ -20,9 +21,6 @@ constexpr uint32_t GEN_PMCON_A_SMI_LOCK = 1u << 4;
 constexpr uint32_t SLOT_PP = 1;
 constexpr uint32_t SLOT_RDSR = 3;
 constexpr uint32_t SLOT_SE = 4;
-constexpr uint8_t SW_FDONE = 0x04;
-constexpr uint8_t SW_FCERR = 0x08;
-constexpr uint8_t SW_AEL = 0x10;
 
 void Gpr0At904000(SimConfig &S) {
   S.Gpr0Enabled = true;
@@ -104,8 +102,8 @@ TEST_P(SetUpCycle, EndsAsTheHardwareDoes) {
     Refused = (Status & (FCERR | AEL)) == (FCERR | AEL);
   } else {
     const uint8_t Status = P.SwCycle(Case.Cycle, Case.Address, true, Case.Count);
-    Done = (Status & SW_FDONE) != 0;
-    Refused = (Status & (SW_FCERR | SW_AEL)) == (SW_FCERR | SW_AEL);
+    Done = (Status & SSFSTS_CTL_FDONE) != 0;
+    Refused = (Status & (SSFSTS_CTL_FCERR | SSFSTS_CTL_AEL)) == (SSFSTS_CTL_FCERR | SSFSTS_CTL_AEL);
   }
 
   EXPECT_EQ(Done, Case.Expected == Outcome::Done);
@@ -203,7 +201,8 @@ TEST_P(ChipProtectStatus, ReadStatusReportsTheBlockProtectBits) {
 
   EXPECT_EQ(P.HwCycle(CYCLE_READ_STATUS, 0, 1) & (FDONE | FCERR), FDONE);
   EXPECT_EQ(P.Spi(FDATA, 8), Case.Status);
-  EXPECT_EQ(P.SwCycle(SLOT_RDSR, 0, false, 1) & (SW_FDONE | SW_FCERR), SW_FDONE);
+  EXPECT_EQ(P.SwCycle(SLOT_RDSR, 0, false, 1) & (SSFSTS_CTL_FDONE | SSFSTS_CTL_FCERR),
+            SSFSTS_CTL_FDONE);
   EXPECT_EQ(P.Spi(FDATA, 8), Case.Status);
 
   // An ignored program leaves the BP bits and clears WEL.

@@ -4,10 +4,11 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+
+#include "support/host_file.h"
 
 namespace {
 
@@ -18,11 +19,6 @@ struct ToolRun {
   std::string Out;
   std::string Err;
 };
-
-std::string ReadFile(const fs::path &Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(In)), std::istreambuf_iterator<char>());
-}
 
 class SimCli : public ::testing::Test {
  protected:
@@ -41,8 +37,8 @@ class SimCli : public ::testing::Test {
                                 (Dir / "volume").string() + "' " + Arguments + " >'" +
                                 (Dir / "out").string() + "' 2>'" + (Dir / "err").string() + "'";
     int Raw = std::system(Command.c_str());
-    ToolRun Result{WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, ReadFile(Dir / "out"),
-                   ReadFile(Dir / "err")};
+    ToolRun Result{WIFEXITED(Raw) ? WEXITSTATUS(Raw) : -1, ReadHostFile(Dir / "out"),
+                   ReadHostFile(Dir / "err")};
     return Result;
   }
 
@@ -99,7 +95,7 @@ TEST_F(SimCli, AllocationFailureIsReportedAndLeavesNothingAllocated) {
   ToolRun Result = Run("--fail-alloc 1 --report '" + Report.string() + "' -- a");
   EXPECT_EQ(Result.ExitCode, 1);
   EXPECT_EQ(Result.Err, "pchflash-sim: exit status 0x8000000000000009 (Out of Resources)\n");
-  nlohmann::json Json = nlohmann::json::parse(ReadFile(Report));
+  nlohmann::json Json = nlohmann::json::parse(ReadHostFile(Report));
   EXPECT_EQ(Json["status"], "0x8000000000000009");
   EXPECT_EQ(Json["console"], Result.Out);
   EXPECT_EQ(Json["pool_outstanding"], 0);
@@ -112,7 +108,7 @@ TEST_F(SimCli, MissingControllerRefusesWithoutTouchingTheFlash) {
   EXPECT_EQ(Result.Out, "Error. SPI flash controller not found.\r\n");
   EXPECT_EQ(Result.ExitCode, 1);
   EXPECT_FALSE(fs::exists(Dir / "volume" / "x.bin"));
-  nlohmann::json Json = nlohmann::json::parse(ReadFile(Report));
+  nlohmann::json Json = nlohmann::json::parse(ReadHostFile(Report));
   EXPECT_EQ(Json["status"], "0x8000000000000003");
   EXPECT_TRUE(Json["flash_part"].is_null());
   EXPECT_EQ(Json["erased"], nlohmann::json::array());
@@ -126,7 +122,7 @@ TEST_F(SimCli, ReportNamesThePartOfEachComponent) {
   ToolRun Result =
       Run("--chip W25Q64BV --chip2 c22018 --report '" + Report.string() + "' -- -r x.bin");
   EXPECT_EQ(Result.ExitCode, 0);
-  nlohmann::json Json = nlohmann::json::parse(ReadFile(Report));
+  nlohmann::json Json = nlohmann::json::parse(ReadHostFile(Report));
   EXPECT_EQ(Json["flash_part"]["part"], "W25Q64BV");
   ASSERT_EQ(Json["flash_parts"].size(), 2u);
   EXPECT_EQ(Json["flash_parts"][0], Json["flash_part"]);
@@ -162,9 +158,9 @@ TEST_F(SimCli, FlashCarriesFromARunToTheNextAndTheReportShowsTheRewrite) {
   const fs::path After = Dir / "after.bin";
   ToolRun Read = Run("--save-flash '" + Before.string() + "' -- -r bios.bin");
   ASSERT_EQ(Read.ExitCode, 0) << Read.Out << Read.Err;
-  std::string Bios = ReadFile(Dir / "volume" / "bios.bin");
+  std::string Bios = ReadHostFile(Dir / "volume" / "bios.bin");
   ASSERT_EQ(Bios.size(), 0x800000u);
-  const std::string FlashBefore = ReadFile(Before);
+  const std::string FlashBefore = ReadHostFile(Before);
   ASSERT_EQ(FlashBefore.substr(FlashBefore.size() - Bios.size()), Bios);
 
   Bios[0x2A0010] = static_cast<char>(~Bios[0x2A0010]);
@@ -177,10 +173,10 @@ TEST_F(SimCli, FlashCarriesFromARunToTheNextAndTheReportShowsTheRewrite) {
             "pchflash-sim: exit status 0x0000000000000000 (Success)\n"
             "pchflash-sim: platform reset (hard)\n");
 
-  const std::string FlashAfter = ReadFile(After);
+  const std::string FlashAfter = ReadHostFile(After);
   ASSERT_EQ(FlashAfter.size(), FlashBefore.size());
   EXPECT_EQ(FlashAfter.substr(FlashAfter.size() - Bios.size()), Bios);
-  nlohmann::json Json = nlohmann::json::parse(ReadFile(Report));
+  nlohmann::json Json = nlohmann::json::parse(ReadHostFile(Report));
   const uint64_t Block = FlashBefore.size() - Bios.size() + 0x2A0000;
   EXPECT_EQ(Json["erased"], nlohmann::json::array({{Block, Block + 0x10000}}));
   EXPECT_EQ(Json["programmed"], nlohmann::json::array({{Block, Block + 0x10000}}));
@@ -199,7 +195,7 @@ TEST_F(SimCli, WindowBackupIsRehearsedWhereTheBiosRegionEnds) {
   const std::string Layout = "--bios-region 400000:BFFFFF ";
   ToolRun Read = Run(Layout + "-- -r bios.bin");
   ASSERT_EQ(Read.ExitCode, 0) << Read.Out << Read.Err;
-  std::string Bios = ReadFile(Dir / "volume" / "bios.bin");
+  std::string Bios = ReadHostFile(Dir / "volume" / "bios.bin");
   ASSERT_EQ(Bios.size(), 0x800000u);
 
   std::string Update = Bios;
@@ -214,7 +210,7 @@ TEST_F(SimCli, WindowBackupIsRehearsedWhereTheBiosRegionEnds) {
   EXPECT_NE(Write.Err.find("flash 0x06A0000-0x06AFFFF, BIOS 0xFFAA0000-0xFFAAFFFF"),
             std::string::npos)
       << Write.Err;
-  const std::string FlashAfter = ReadFile(After);
+  const std::string FlashAfter = ReadHostFile(After);
   ASSERT_EQ(FlashAfter.size(), 0x1000000u);
   EXPECT_EQ(FlashAfter.substr(0x400000, 0x800000), Update);
 
