@@ -137,8 +137,9 @@ struct SimPlatform {
   uint32_t StaleBases[SIM_MAX_STALE_BASES];
   uint32_t StaleBaseCount;
 
-  // The access before this one read PM1_TMR, and this one does (set by the read): a
-  // processor reading the timer twice in a row is waiting, nothing else.
+  // Reads of PM1_TMR in a row: a read of the timer sets TimerRead, and each access
+  // moves it on to TimerReadBefore. A processor that reads the timer twice in a row
+  // is waiting, nothing else.
   bool TimerReadBefore;
   bool TimerRead;
 

@@ -33,6 +33,33 @@ TEST(MemoryHelpers, ZeroFillsExactlyTheLength) {
   EXPECT_EQ(9, Bytes[3]);
 }
 
+// Blocks are compared and cleared a word at a time: a difference or a length end at
+// any place in or after a word, from any alignment, must be found as a byte loop
+// would find it, and a clear must stop at its last byte.
+TEST(MemoryHelpers, WordAtATimeCompareAndZeroAgreeWithAByteLoop) {
+  alignas(8) UINT8 Left[48];
+  alignas(8) UINT8 Right[48];
+  for (UINTN Start : {0u, 1u, 7u}) {
+    for (UINTN Length = 0; Length + Start <= 40; Length++) {
+      for (UINTN Diff = 0; Diff <= Length; Diff++) {  // Diff == Length: none inside
+        std::memset(Left, 0x5A, sizeof(Left));
+        std::memset(Right, 0x5A, sizeof(Right));
+        if (Diff < Length) Right[Start + Diff] = 0xA5;
+        Right[Start + Length] = 0x00;  // just past the end: never looked at
+        const INTN Expected = Diff < Length ? 0x5A - 0xA5 : 0;
+        ASSERT_EQ(MemCompare(Left + Start, Right + Start, Length), Expected)
+            << Start << " " << Length << " " << Diff;
+        ASSERT_EQ(MemCompare(Right + Start, Left + Start, Length), -Expected);
+      }
+      std::memset(Left, 0x5A, sizeof(Left));
+      MemZero(Left + Start, Length);
+      for (UINTN I = 0; I < sizeof(Left); I++) {
+        ASSERT_EQ(Left[I], I >= Start && I < Start + Length ? 0 : 0x5A) << Start << " " << Length;
+      }
+    }
+  }
+}
+
 TEST(GuidCompare, AllSixteenBytesCountAndAlignmentDoesNot) {
   alignas(8) UINT8 Bytes[2][17] = {};
   const EFI_GUID Shell = EFI_SHELL_PROTOCOL_GUID;
