@@ -23,7 +23,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
@@ -34,6 +33,7 @@
 #include "host/firmware_model.h"
 #include "sim/sim_platform.h"
 #include "support/app_run.h"
+#include "support/host_file.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/common_interface_defs.h>
@@ -224,24 +224,11 @@ std::vector<Target> Targets() {
 
 using VolumeFiles = std::map<std::string, Bytes>;
 
-Bytes ReadWholeFile(const std::filesystem::path &Path) {
-  std::ifstream In(Path, std::ios::binary | std::ios::ate);
-  Bytes Data(In ? static_cast<size_t>(In.tellg()) : 0);
-  In.seekg(0);
-  In.read(reinterpret_cast<char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
-  return Data;
-}
-
-void WriteWholeFile(const std::filesystem::path &Path, const Bytes &Data) {
-  std::ofstream Out(Path, std::ios::binary);
-  Out.write(reinterpret_cast<const char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
-}
-
 VolumeFiles ListVolume(const std::filesystem::path &Root) {
   VolumeFiles Files;
   for (const auto &Entry : std::filesystem::recursive_directory_iterator(Root)) {
     std::string Name = std::filesystem::relative(Entry.path(), Root).string();
-    Files[Name] = Entry.is_regular_file() ? ReadWholeFile(Entry.path()) : Bytes{};
+    Files[Name] = Entry.is_regular_file() ? ReadHostBytes(Entry.path()) : Bytes{};
   }
   return Files;
 }
@@ -259,7 +246,7 @@ bool VolumeHolds(const std::filesystem::path &Root, const ExpectedFiles &Expecte
     auto Found = std::find_if(Expected.begin(), Expected.end(),
                               [&Name](const auto &File) { return File.first == Name; });
     if (Found == Expected.end()) return false;
-    Contents = Entry.is_regular_file() ? ReadWholeFile(Entry.path()) : Bytes{};
+    Contents = Entry.is_regular_file() ? ReadHostBytes(Entry.path()) : Bytes{};
     if (Contents != *Found->second) return false;
   }
   return Entries == Expected.size();
@@ -459,8 +446,8 @@ RunResult RunWrite(const Target &T, const Fault &F) {
       "pchflash-sim " + T.SimOptions + FaultOptions(F) + "-- -w image.bin   [" + T.Name + "]";
   NoteCurrentRun(Result.CommandLine);
   ScratchDirectory Volume;
-  WriteWholeFile(Volume.Path() / "image.bin", T.Image);
-  WriteWholeFile(Volume.Path() / "keep.bin", KeptFile);
+  WriteHostBytes(Volume.Path() / "image.bin", T.Image);
+  WriteHostBytes(Volume.Path() / "keep.bin", KeptFile);
   SimConfig Config = T.Config;
   Config.FailCycle = F.FailCycle;
   Config.PowerLossAfter = F.PowerLossAfter;
@@ -483,7 +470,7 @@ RunResult RunRead(const Target &T, const Fault &F, const std::string &Name = "ba
       "pchflash-sim " + T.SimOptions + FaultOptions(F) + "-- -r " + Name + "   [" + T.Name + "]";
   NoteCurrentRun(Result.CommandLine);
   ScratchDirectory Volume;
-  WriteWholeFile(Volume.Path() / "keep.bin", KeptFile);
+  WriteHostBytes(Volume.Path() / "keep.bin", KeptFile);
   SimConfig Config = T.Config;
   Config.FailCycle = F.FailCycle;
   PlatformPointer Platform = CreatePlatform(Config, {T.OldFlash.data(), T.OldFlash.size()});
@@ -553,7 +540,7 @@ struct Profile {
 
 Profile ProfileRun(const Target &T, const std::vector<std::string> &Args) {
   ScratchDirectory Volume;
-  WriteWholeFile(Volume.Path() / "image.bin", T.Image);
+  WriteHostBytes(Volume.Path() / "image.bin", T.Image);
   PlatformPointer Platform = CreatePlatform(T.Config, {T.OldFlash.data(), T.OldFlash.size()});
   CycleTrace Trace;
   Trace.Platform = Platform.get();

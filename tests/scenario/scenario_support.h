@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
@@ -16,6 +15,7 @@
 #include "host/firmware_model.h"
 #include "sim/sim_platform.h"
 #include "support/app_run.h"
+#include "support/host_file.h"
 
 using Bytes = std::vector<uint8_t>;
 
@@ -64,17 +64,9 @@ class Scenario {
 
   std::filesystem::path PathOf(const std::string &Name) const { return Volume.Path() / Name; }
   void PutFile(const std::string &Name, const Bytes &Data) const {
-    std::ofstream Out(PathOf(Name), std::ios::binary);
-    Out.write(reinterpret_cast<const char *>(Data.data()),
-              static_cast<std::streamsize>(Data.size()));
+    WriteHostBytes(PathOf(Name), Data);
   }
-  Bytes GetFile(const std::string &Name) const {
-    std::ifstream In(PathOf(Name), std::ios::binary | std::ios::ate);
-    Bytes Data(In ? static_cast<size_t>(In.tellg()) : 0);
-    In.seekg(0);
-    In.read(reinterpret_cast<char *>(Data.data()), static_cast<std::streamsize>(Data.size()));
-    return Data;
-  }
+  Bytes GetFile(const std::string &Name) const { return ReadHostBytes(PathOf(Name)); }
   bool Exists(const std::string &Name) const { return std::filesystem::exists(PathOf(Name)); }
 
   AppRun Run(const std::vector<std::string> &Args, HostFirmwareConfig Config = {}) const {

@@ -2,16 +2,37 @@
 
 #include <fstream>
 
-std::string ReadHostFile(const std::filesystem::path &Path) {
+namespace {
+
+template <typename Buffer>
+Buffer ReadWhole(const std::filesystem::path &Path) {
   std::ifstream In(Path, std::ios::binary | std::ios::ate);
   if (!In) return {};
-  std::string Bytes(static_cast<size_t>(In.tellg()), '\0');
+  Buffer Bytes(static_cast<size_t>(In.tellg()), 0);
   In.seekg(0);
-  In.read(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  In.read(reinterpret_cast<char *>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
   return Bytes;
 }
 
-void WriteHostFile(const std::filesystem::path &Path, const std::string &Bytes) {
+template <typename Buffer>
+void WriteWhole(const std::filesystem::path &Path, const Buffer &Bytes) {
   std::ofstream Out(Path, std::ios::binary);
-  Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  Out.write(reinterpret_cast<const char *>(Bytes.data()),
+            static_cast<std::streamsize>(Bytes.size()));
+}
+
+}  // namespace
+
+std::string ReadHostFile(const std::filesystem::path &Path) { return ReadWhole<std::string>(Path); }
+
+void WriteHostFile(const std::filesystem::path &Path, const std::string &Bytes) {
+  WriteWhole(Path, Bytes);
+}
+
+std::vector<uint8_t> ReadHostBytes(const std::filesystem::path &Path) {
+  return ReadWhole<std::vector<uint8_t>>(Path);
+}
+
+void WriteHostBytes(const std::filesystem::path &Path, const std::vector<uint8_t> &Bytes) {
+  WriteWhole(Path, Bytes);
 }
